@@ -1,0 +1,55 @@
+#pragma once
+// The unquoted-executable rule written out by hand, without a regex engine,
+// so that the matcher can be checked against something independent of it.
+#include <cstddef>
+#include <string>
+
+#include "matcher.h"
+
+namespace oracle {
+
+struct Split {
+    bool matched = false;
+    size_t group1Length = 0;  // group 2 is the rest of the text
+};
+
+inline bool IsExeAt(const std::wstring& text, size_t at) {
+    static const wchar_t kLower[] = L".exe";
+    static const wchar_t kUpper[] = L".EXE";
+    if (at + 4 > text.size()) return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (text[at + i] != kLower[i] && text[at + i] != kUpper[i]) return false;
+    return true;
+}
+
+// Group 1 ends at the last ".exe" (any case) that has white space and no
+// double quote before it and no line feed or carriage return after it; the
+// text must not start with a double quote.
+inline Split FindUnquotedExe(const std::wstring& text) {
+    Split result;
+    if (text.empty() || text[0] == L'"') return result;
+    size_t firstQuote = text.find(L'"');
+    size_t firstSpace = std::wstring::npos;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (IsPatternSpace(text[i])) {
+            firstSpace = i;
+            break;
+        }
+    }
+    size_t lastBreak = text.find_last_of(L"\r\n");
+    for (size_t at = text.size(); at-- > 0;) {
+        if (!IsExeAt(text, at)) continue;
+        bool spaceBefore = firstSpace != std::wstring::npos && firstSpace < at;
+        bool quoteBefore = firstQuote != std::wstring::npos && firstQuote < at;
+        bool breakAfter = lastBreak != std::wstring::npos && lastBreak >= at + 4;
+        if (breakAfter) break;  // every earlier .exe has the same break after it
+        if (spaceBefore && !quoteBefore) {
+            result.matched = true;
+            result.group1Length = at + 4;
+            return result;
+        }
+    }
+    return result;
+}
+
+}  // namespace oracle
