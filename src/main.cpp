@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "dllsearch.h"
 #include "messages.h"
 #include "mutexlock.h"
 #include "resource.h"
@@ -55,6 +56,7 @@ bool IsSilentSwitch(LPCWSTR cmdLine) {
 }
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int) {
+    RestrictDllSearchToSystem32();
     g_silent = IsSilentSwitch(lpCmdLine);
 
     // Never wait: another run (here or in another session) holding either lock
