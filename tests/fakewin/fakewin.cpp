@@ -144,17 +144,15 @@ BOOL WINAPI FakeSetDefaultDllDirectories(DWORD flags) {
     return TRUE;
 }
 
-// Unicode's White_Space characters are space; tab, blank and the other
-// horizontal spaces are also blank.
+// The space and blank bits as Wine's table has them (read off Wine 8 by
+// calling GetStringTypeW for every unit), so that native runs class white
+// space as the executable does there.
 WORD ClassifyCtype1(wchar_t c) {
     WORD type = C1_DEFINED;
     switch (c) {
     case 0x09:
     case 0x20:
     case 0xA0:
-    case 0x1680:
-    case 0x202F:
-    case 0x205F:
     case 0x3000:
         type |= C1_SPACE | C1_BLANK;
         break;
@@ -163,12 +161,18 @@ WORD ClassifyCtype1(wchar_t c) {
     case 0x0C:
     case 0x0D:
     case 0x85:
+    case 0x1680:
     case 0x2028:
     case 0x2029:
+    case 0x202F:
+    case 0x205F:
         type |= C1_SPACE;
         break;
+    case 0xFEFF:
+        type |= C1_BLANK;
+        break;
     default:
-        if (c >= 0x2000 && c <= 0x200A) type |= C1_SPACE | C1_BLANK;
+        if (c >= 0x2000 && c <= 0x200A) type |= C1_SPACE;
     }
     if (c < 0x20 || c == 0x7F) type |= C1_CNTRL;
     if (c >= L'0' && c <= L'9') type |= C1_DIGIT;
