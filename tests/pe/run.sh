@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Checks the packaging of build/windows/velquist.exe by reading the file:
-# header, imports, manifest, version block, icon and string tables.
+# Checks the packaging of build/windows/velquist.exe: reads the file (header,
+# imports, manifest, version block, icon, string tables), then has Windows
+# read it too, under Wine, through resprobe.exe.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 exe=build/windows/velquist.exe
-if [ ! -f "$exe" ]; then
-    echo "no $exe: run 'make exe' first"
-    echo "0 passed, 1 failed"
-    exit 1
-fi
-python3 tests/pe/check_exe.py "$exe"
+probe=build/windows/tests/pe/resprobe.exe
+for f in "$exe" "$probe"; do
+    if [ ! -f "$f" ]; then
+        echo "no $f: run 'make exe' first"
+        echo "0 passed, 1 failed"
+        exit 1
+    fi
+done
+python3 tests/pe/check_exe.py "$exe" --probe "$probe"
