@@ -87,11 +87,12 @@ def thick_line(points, w):
     return inside
 
 
-def quote_mark(x, y, w, h):
-    """One straight double-quote character: two strokes tapering downwards."""
-    gap = w / 5.0
-    stroke = (w - gap) / 2.0
-    taper = stroke * 0.25
+def quote_mark(x, y, w, h, taper=0.25):
+    """One straight double-quote character: two strokes, tapering downwards."""
+    # Whole pixels, and a gap wide enough to stay open at 32x32.
+    gap = max(2, round(w / 4.0))
+    stroke = (w - gap) // 2
+    taper = stroke * taper
     shapes = []
     for left in (x, x + stroke + gap):
         shapes.append(polygon([(left, y), (left + stroke, y),
@@ -132,8 +133,10 @@ def layers_for(size):
     L.append((PATH_INK, round_rect(p(15), p(24), p(22), p(28), 1.5 * s)))
     L.append((PATH_INK, round_rect(p(26), p(24), p(33), p(28), 1.5 * s)))
     # The quotes that wrap it.
-    L.append((QUOTE, quote_mark(p(4), p(19), p(10), p(10))))
-    L.append((QUOTE, quote_mark(p(34), p(19), p(10), p(10))))
+    # Below 48 pixels a taper only blurs the strokes: keep them straight there.
+    taper = 0.25 if size >= 48 else 0.0
+    L.append((QUOTE, quote_mark(p(4), p(19), p(10), p(10), taper)))
+    L.append((QUOTE, quote_mark(p(34), p(19), p(10), p(10), taper)))
     # The check mark, bottom right, with a light rim so it stands off the folder.
     pts = [(26 * s, 37 * s), (31 * s, 42 * s), (43 * s, 30 * s)]
     L.append((CHECK_RIM, thick_line(pts, 9 * s)))
