@@ -21,6 +21,7 @@ locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$' || need+=(locales)
 fc-list 2>/dev/null | grep -qi vlgothic || need+=(fonts-vlgothic)
 command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 command -v xwd >/dev/null || need+=(x11-apps)
+command -v python3 >/dev/null || need+=(python3)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
