@@ -6,8 +6,10 @@
 // Uses the loader (LoadLibraryEx as a data file, FindResourceEx, LoadResource),
 // the version API (GetFileVersionInfo, VerQueryValue), the icon API
 // (LookupIconIdFromDirectoryEx, CreateIconFromResourceEx) and the activation
-// context API (CreateActCtx on the embedded manifest).
+// context API (CreateActCtx on the embedded manifest), and asks the shell for
+// the file's icon (ExtractIconEx).
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -94,6 +96,8 @@ void ProbeIcons(HMODULE module) {
         }
         if (icon) DestroyIcon(icon);
     }
+    // Lookups without a language, as the shell makes them, still find the one group.
+    Emit(L"icon.neutral", FindResourceW(module, MAKEINTRESOURCEW(107), MAKEINTRESOURCEW(14)) ? L"yes" : L"no");
     // The image the system picks for each size it shows: the deepest of that size.
     for (int size : {16, 32, 48}) {
         int id = LookupIconIdFromDirectoryEx(group.data(), TRUE, size, size, LR_DEFAULTCOLOR);
@@ -211,6 +215,14 @@ int wmain(int argc, wchar_t** argv) {
     ProbeManifest(module, path);
     FreeLibrary(module);
     ProbeVersion(path);
+    // What Explorer shows for the file.
+    HICON large = nullptr, small = nullptr;
+    UINT icons = ExtractIconExW(path.c_str(), 0, &large, &small, 1);
+    Emit(L"shell.icons", Num(icons));  // large and small count separately
+    Emit(L"shell.large", large ? L"yes" : L"no");
+    Emit(L"shell.small", small ? L"yes" : L"no");
+    if (large) DestroyIcon(large);
+    if (small) DestroyIcon(small);
     Emit(L"end", L"yes");
     return 0;
 }

@@ -66,6 +66,8 @@ def expectations(version, messages, icon_images):
         ("wine: Japanese strings by FindResourceEx",
          dict({"strings.ja.found": "yes"}, **{"strings.ja.%d" % i: t[1] for i, t in messages.items()})),
         ("wine: icon group 107 (0x0411) and its images become icons", icons),
+        ("wine: the shell finds the icon without asking for Japanese",
+         {"icon.neutral": "yes", "shell.icons": "2", "shell.large": "yes", "shell.small": "yes"}),
         ("wine: the 32-bit image is picked at 16, 32 and 48",
          {"icon.pick.16": "16x32", "icon.pick.32": "32x32", "icon.pick.48": "48x32"}),
         ("wine: manifest makes an activation context", {
