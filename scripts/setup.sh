@@ -21,6 +21,9 @@ locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$' || need+=(locales)
 fc-list 2>/dev/null | grep -qi vlgothic || need+=(fonts-vlgothic)
 command -v convert >/dev/null && convert -version 2>/dev/null | grep -q ImageMagick || need+=(imagemagick)
 command -v xwd >/dev/null || need+=(x11-apps)
+command -v xwininfo >/dev/null || need+=(x11-utils)
+# Wine's own fonts (Tahoma, Marlett) for the screenshots' captions and buttons.
+[ -e /usr/share/wine/fonts/marlett.ttf ] || need+=(fonts-wine)
 command -v python3 >/dev/null || need+=(python3)
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Regenerates the README's pictures from the real build/windows/velquist.exe:
+# docs/screenshots/{en,ja}-*.png, each message box cut from a Wine virtual
+# desktop on a private X display, and docs/icon.png from res/velquist.ico.
+# Run `make exe` first. Takes about a minute.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ -z "${VQ_SHOTS_ON_XVFB:-}" ]; then
+    [ -f build/windows/velquist.exe ] || { echo "screenshots: run 'make exe' first" >&2; exit 1; }
+    # Always a private display: never photograph a developer's own desktop.
+    exec env VQ_SHOTS_ON_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+source tests/readme/lib.sh
+work=build/screenshots
+out=docs/screenshots
+VQ_BIN=$work/bin
+vq_build_helpers "$VQ_BIN"
+vq_new_prefix "$work/prefix" 480x200
+trap vq_stop_prefix EXIT
+mkdir -p "$out"
+
+declare -A text=(
+    [en-question]="Modify registry. Are you sure?"
+    [en-modified]="Registry was modified successfully."
+    [en-failed]="Failed to modify registry."
+    [en-no-target]="No target registry to modify."
+    [en-already]="Target registry is already modified."
+    [ja-question]="レジストリを修正します。よろしいですか？"
+    [ja-modified]="レジストリを修正しました。"
+    [ja-failed]="レジストリの修正に失敗しました。"
+    [ja-no-target]="修正対象のレジストリはありません。"
+    [ja-already]="レジストリはすでに修正されています。"
+)
+
+# shoot NAME yesno|ok: waits for the box, checks its text, saves the box alone.
+shoot() {
+    local name=$1 buttons=$2 shown geometry
+    shown=$(vq_rig wait "$buttons" 20) || { echo "screenshots: no box for $name" >&2; return 1; }
+    if [ "$shown" != "${text[$name]}" ]; then
+        echo "screenshots: $name shows '$shown', expected '${text[$name]}'" >&2
+        return 1
+    fi
+    # xwininfo line: 0x.. "Velquist": ("velquist.exe" ...)  WxH+x+y  +absx+absy
+    geometry=$(xwininfo -root -tree | awk '/"Velquist": \("velquist.exe"/ {
+        split($(NF-1), s, "+"); split($NF, a, "+"); print s[1] "+" a[2] "+" a[3]; exit }')
+    [ -n "$geometry" ] || { echo "screenshots: no X window for $name" >&2; return 1; }
+    sleep 0.5   # let the box finish painting
+    import -window root -crop "$geometry" +repage -strip \
+        -define png:exclude-chunks=date,time "$out/$name.png"
+    echo "screenshots: $out/$name.png ($geometry)"
+}
+
+# run_box LANG EXPECTED-EXIT STEPS...: starts velquist.exe interactively, runs
+# the steps (shoot or press calls), then checks its exit code.
+run_box() {
+    local lang=$1 expect=$2 pid rc=0; shift 2
+    LC_ALL=$lang vq_wine "$VQ_EXE" & pid=$!
+    while [ $# -gt 0 ]; do
+        case $1 in
+            shoot) shoot "$2" "$3"; shift 3 ;;
+            press) vq_rig press "$2" 20; shift 2 ;;
+        esac
+    done
+    wait $pid || rc=$?
+    [ $rc = "$expect" ] || { echo "screenshots: exit code $rc, expected $expect" >&2; return 1; }
+}
+
+for lang in en ja; do
+    if [ $lang = en ]; then locale=C.UTF-8; else locale=ja_JP.UTF-8; fi
+    vq_seed_unquoted
+    run_box $locale 0 shoot $lang-question yesno press yes shoot $lang-modified ok press ok
+    run_box $locale 3 shoot $lang-already ok press ok
+    # 106 from a lock held elsewhere: the simplest failure to set up.
+    vq_seed_unquoted
+    vq_hold_instance_mutex "$work"
+    run_box $locale 1 shoot $lang-failed ok press ok
+    vq_release_instance_mutex "$work"
+    vq_reg_clear
+    run_box $locale 2 shoot $lang-no-target ok press ok
+done
+
+# The 48x48 32-bit image of the program icon.
+convert 'res/velquist.ico[5]' -strip -define png:exclude-chunks=date,time docs/icon.png
+identify docs/icon.png
