@@ -1,0 +1,345 @@
+"""Wine prefixes, the Windows-side driver and the registry state of the three targets.
+
+Everything the tests do on the Windows side goes through vqdriver.exe, which
+answers in one JSON line per command.  A scenario (reset, seed, run, read back)
+is one batch, so it costs one Wine process start.
+"""
+
+import json
+import re
+import os
+import shutil
+import subprocess
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+# VQ_EXE runs the suite against another build of the program.
+VELQUIST = os.path.abspath(os.environ.get('VQ_EXE') or os.path.join(ROOT, 'build', 'windows', 'velquist.exe'))
+DRIVER = os.path.join(ROOT, 'build', 'windows', 'tests', 'wine', 'vqdriver.exe')
+PREFIXES = os.path.join(ROOT, 'build', 'wine-tests')
+
+UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo'
+SERVICE = r'SYSTEM\CurrentControlSet\Services\VedOvedavu'
+INSTANCE_MUTEX = 'BCB43F0C-3106-4701-A096-65BB83D7C47D'
+GLOBAL_MUTEX = 'Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88'
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
+TYPE_NAMES = {0: 'REG_NONE', 1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4: 'REG_DWORD',
+              7: 'REG_MULTI_SZ', 11: 'REG_QWORD'}
+
+# Where a target lives: the uninstall entry has a key per view on a 64-bit
+# system; the service key is one key that both views share.
+SLOTS = {
+    ('32', 'UninstallString'): ('32', UNINSTALL), ('32', 'DisplayIcon'): ('32', UNINSTALL),
+    ('64', 'UninstallString'): ('64', UNINSTALL), ('64', 'DisplayIcon'): ('64', UNINSTALL),
+    ('svc', 'ImagePath'): ('64', SERVICE),
+}
+KEYS = {'32': ('32', UNINSTALL), '64': ('64', UNINSTALL), 'svc': ('64', SERVICE)}
+
+TEXTS = {
+    'en': {104: 'Modify registry. Are you sure?',
+           105: 'Registry was modified successfully.',
+           106: 'Failed to modify registry.',
+           107: 'No target registry to modify.',
+           108: 'Target registry is already modified.'},
+    'ja': {104: 'レジストリを修正します。よろしいですか？',
+           105: 'レジストリを修正しました。',
+           106: 'レジストリの修正に失敗しました。',
+           107: '修正対象のレジストリはありません。',
+           108: 'レジストリはすでに修正されています。'},
+}
+# What Wine 8 puts on the buttons of its message boxes in each UI language.
+BUTTONS = {'en': {'yesno': ['&Yes', '&No'], 'ok': ['OK']},
+           'ja': {'yesno': ['はい(&Y)', 'いいえ(&N)'], 'ok': ['OK']}}
+LOCALES = {'en': 'C.UTF-8', 'ja': 'ja_JP.UTF-8'}
+
+
+def question(lang='en'):
+    """The confirmation box, as the user must see it."""
+    return {'caption': 'Velquist', 'text': TEXTS[lang][104], 'buttons': BUTTONS[lang]['yesno'],
+            'icon': False}
+
+
+def message(text_id, lang='en'):
+    """An outcome box: OK only, no icon."""
+    return {'caption': 'Velquist', 'text': TEXTS[lang][text_id], 'buttons': BUTTONS[lang]['ok'],
+            'icon': False}
+
+
+def transcript(exit_code, *boxes):
+    return {'boxes': list(boxes), 'exit': exit_code, 'timeout': False, 'killed': False}
+
+
+class Value:
+    """One stored registry value: its type and its exact bytes."""
+
+    def __init__(self, type_, data):
+        self.type, self.data = type_, bytes(data)
+
+    def __eq__(self, other):
+        return isinstance(other, Value) and (self.type, self.data) == (other.type, other.data)
+
+    def __hash__(self):
+        return hash((self.type, self.data))
+
+    def __repr__(self):
+        even = self.data[:len(self.data) // 2 * 2]
+        text = even.decode('utf-16-le', 'surrogatepass')
+        odd = ' +%02x' % self.data[-1] if len(self.data) % 2 else ''
+        return '%s(%r%s)' % (TYPE_NAMES.get(self.type, self.type), text, odd)
+
+
+def sz(text, type_=REG_SZ, terminated=True):
+    """A string value as it is stored: UTF-16LE, with or without its NUL."""
+    data = text.encode('utf-16-le', 'surrogatepass')
+    return Value(type_, data + (b'\0\0' if terminated else b''))
+
+
+def multi(*strings):
+    return Value(REG_MULTI_SZ, ''.join(s + '\0' for s in strings).encode('utf-16-le') + b'\0\0')
+
+
+def dword(n):
+    return Value(REG_DWORD, n.to_bytes(4, 'little'))
+
+
+def hex16(text):
+    return text.encode('utf-16-le', 'surrogatepass').hex()
+
+
+class State(dict):
+    """The registry as the tests see it: the three targets in every view plus
+    whether each key exists.  Unlisted slots are absent."""
+
+    @classmethod
+    def of(cls, values):
+        state = cls({slot: None for slot in SLOTS})
+        state.update({('key', k): False for k in KEYS})
+        for slot, value in values.items():
+            state[slot] = value
+            state[('key', slot[0])] = True
+        return state
+
+    def but(self, changes):
+        """A copy with some slots replaced: but({('svc', 'ImagePath'): Value(...)})."""
+        copy = State(self)
+        for slot, value in changes.items():
+            copy[slot] = value
+            if slot in SLOTS and value is not None:
+                copy[('key', slot[0])] = True
+        return copy
+
+
+class Prefix:
+    """One fresh Wine prefix with its own persistent wineserver."""
+
+    def __init__(self, name, arch):
+        self.path = os.path.join(PREFIXES, name)
+        self.arch = arch
+        self.name = name
+
+    def env(self, lang='en', debug='-all'):
+        env = dict(os.environ)
+        env.pop('LANGUAGE', None)
+        env.update(WINEPREFIX=self.path, WINEARCH=self.arch, WINEDEBUG=debug,
+                   WINEDLLOVERRIDES='mscoree,mshtml=', LC_ALL=LOCALES[lang])
+        return env
+
+    def create(self, reuse=False):
+        """Starts building the prefix; returns the process to wait for."""
+        if reuse and os.path.exists(os.path.join(self.path, 'system.reg')):
+            subprocess.run(['wineserver', '-p'], env=self.env(), check=True)
+            return None
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(self.path)
+        subprocess.run(['wineserver', '-p'], env=self.env(), check=True)
+        return subprocess.Popen(['wine', 'wineboot', '-i'], env=self.env(),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def finish(self):
+        # Without a window manager (Xvfb), a managed window that closes makes
+        # Wine wait two seconds for the withdrawal; unmanaged windows do not.
+        subprocess.run(['wine', 'reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed',
+                        '/d', 'N', '/f'], env=self.env(), check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A copy under a path with a blank, for quoted program names.
+        self.spaced_dir = os.path.join(self.path, 'drive_c', 'Velquist Test')
+        os.makedirs(self.spaced_dir, exist_ok=True)
+        shutil.copy(VELQUIST, self.spaced_dir)
+        self.spaced_exe = r'C:\Velquist Test\velquist.exe'
+
+    def stop(self):
+        subprocess.run(['wineserver', '-k'], env=self.env(), stderr=subprocess.DEVNULL)
+
+    # -- the driver --------------------------------------------------------
+
+    def driver(self, *args, stdin='', lang='en', debug='-all', timeout=120):
+        """Runs one driver command; returns (JSON lines, stderr)."""
+        proc = subprocess.run(['wine', DRIVER] + list(args), input=stdin.encode(),
+                              env=self.env(lang, debug), capture_output=True, timeout=timeout)
+        lines = [json.loads(l) for l in proc.stdout.decode().splitlines() if l.startswith('{')]
+        errors = [l for l in lines if 'error' in l]
+        if errors:
+            raise RuntimeError('driver %s: %s' % (args[0], errors))
+        return lines, proc.stderr.decode('utf-8', 'replace')
+
+    def batch(self, commands, lang='en'):
+        text = ''.join('\t'.join(c) + '\n' for c in commands)
+        return self.driver('batch', stdin=text, lang=lang)[0]
+
+    def popen(self, *args, lang='en'):
+        """A driver command that keeps running (a lock holder, a run answered
+        from stdin): its JSON lines are read as they come."""
+        return Driver(subprocess.Popen(['wine', DRIVER] + list(args), stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       env=self.env(lang)))
+
+    # -- registry ----------------------------------------------------------
+
+    @staticmethod
+    def reset_commands():
+        return [('delkey', '32', UNINSTALL), ('delkey', '64', UNINSTALL), ('delkey', '64', SERVICE)]
+
+    @staticmethod
+    def seed_commands(values):
+        commands = []
+        for slot, value in values.items():
+            view, key = SLOTS[slot]
+            commands.append(('set', view, key, slot[1], str(value.type), value.data.hex()))
+        return commands
+
+    @staticmethod
+    def read_commands():
+        return [('get', SLOTS[slot][0], SLOTS[slot][1], slot[1]) for slot in SLOTS]
+
+    @staticmethod
+    def state_from(replies):
+        """The registry state from the replies to read_commands(), in order."""
+        state = State()
+        for slot, reply in zip(SLOTS, replies):
+            state[slot] = Value(reply['type'], bytes.fromhex(reply['hex'])) if reply['exists'] else None
+            state[('key', slot[0])] = reply['key']
+        return state
+
+    def seed(self, values, extra=()):
+        self.batch(self.reset_commands() + self.seed_commands(values) + list(extra))
+
+    def state(self):
+        return self.state_from(self.batch(self.read_commands()))
+
+    # -- runs --------------------------------------------------------------
+
+    def run_command(self, cmdline, answers=(), exe=None, timeout_ms=20000):
+        return ('run', exe or self.velquist, hex16(cmdline), ','.join(answers) or '-', str(timeout_ms))
+
+    @property
+    def velquist(self):
+        return 'Z:' + VELQUIST.replace('/', '\\')
+
+    def run(self, cmdline='velquist.exe /s', answers=(), lang='en', exe=None, debug='-all'):
+        """One run of velquist.exe; returns its transcript (and stderr when traced)."""
+        lines, stderr = self.driver(*self.run_command(cmdline, answers, exe), lang=lang, debug=debug)
+        result = normalise(lines[-1])
+        return (result, stderr) if debug != '-all' else result
+
+    def scenario(self, values, cmdline='velquist.exe /s', answers=(), lang='en', extra=()):
+        """Reset, seed, run, read back, in one driver process: (transcript, state)."""
+        commands = (self.reset_commands() + self.seed_commands(values) + list(extra) +
+                    [self.run_command(cmdline, answers)] + self.read_commands())
+        replies = self.batch(commands, lang=lang)
+        runs = [r for r in replies if r.get('op') == 'run']
+        return normalise(runs[0]), self.state_from(replies[-len(SLOTS):])
+
+
+def box_of(event):
+    """The box of a driver's box event, without its timing."""
+    return {k: v for k, v in event['box'].items() if k != 'at'}
+
+
+def normalise(run):
+    """A run's transcript without its timings."""
+    result = {'boxes': [{k: v for k, v in box.items() if k != 'at'} for box in run['boxes']],
+              'exit': run['exit'], 'timeout': run['timeout'], 'killed': run['killed']}
+    if 'problem' in run:
+        result['problem'] = run['problem']
+    return result
+
+
+TRACE = '-all,trace+reg,+pid'
+_TRACE_LINE = re.compile(r'^([0-9a-f]+):([0-9a-f]+):trace:reg:(\w+) (.*)$')
+_TARGET_NAMES = ('UninstallString', 'DisplayIcon', 'ImagePath')
+
+
+def _unescape(text):
+    return text.encode().decode('unicode_escape')
+
+
+def registry_log(stderr):
+    """What a traced run did to the target keys, from Wine's registry trace:
+    ('open', key, access, ok), ('query', value, bytes offered),
+    ('create', key, access, ok), ('set', value, type, bytes)."""
+    events, pending = [], {}
+    for line in stderr.splitlines():
+        m = _TRACE_LINE.match(line)
+        if not m:
+            continue
+        thread, call, args = m.group(2), m.group(3), m.group(4)
+        if args.startswith('<- ') and thread in pending:
+            event = pending.pop(thread)
+            events[event] = events[event][:-1] + (args[3:] != '(nil)',)
+            continue
+        fields = re.match(r'\((.*)\)$', args)
+        if not fields:
+            continue
+        named = re.search(r'L"((?:[^"\\]|\\.)*)"', fields.group(1))
+        name = _unescape(named.group(1)) if named else None
+        parts = fields.group(1).split(',')
+        if call == 'NtOpenKeyEx' and name in (UNINSTALL, SERVICE):
+            pending[thread] = len(events)
+            events.append(('open', name, int(parts[2], 16), None))
+        elif call == 'NtCreateKey' and name in (UNINSTALL, SERVICE):
+            pending[thread] = len(events)
+            events.append(('create', name, int(parts[4], 16), None))
+        elif call == 'RegQueryValueExW' and name in _TARGET_NAMES:
+            events.append(('query', name, int(parts[-1].split('=')[1])))
+        elif call == 'NtSetValueKey' and name in _TARGET_NAMES:
+            events.append(('set', name, int(parts[2]), int(parts[4])))
+    return events
+
+
+class Driver:
+    """A driver process that the test talks to while it runs."""
+
+    def __init__(self, proc):
+        self.proc = proc
+
+    def expect(self, timeout=30):
+        """The next JSON line (skipping non-JSON noise)."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            line = self.proc.stdout.readline()
+            if not line:
+                raise RuntimeError('driver ended early')
+            if line.startswith(b'{'):
+                return json.loads(line)
+        raise RuntimeError('no reply from driver')
+
+    def send(self, line):
+        self.proc.stdin.write(line.encode() + b'\n')
+        self.proc.stdin.flush()
+
+    def finish(self, timeout=30):
+        """Closes stdin (which ends a holder) and returns the remaining lines."""
+        out, _ = self.proc.communicate(timeout=timeout)
+        return [json.loads(l) for l in out.decode().splitlines() if l.startswith('{')]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            try:
+                self.proc.communicate(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.communicate()
