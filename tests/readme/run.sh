@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Runs the README's examples for real: build/windows/velquist.exe under Wine,
+# its message boxes read and answered by rig.exe. Fails when the tool's real
+# output differs from what README.md says: the reg query transcripts, the table
+# of values, the exit-code table (messages and codes) and the batch file.
+# Expects `make exe` to have built build/windows.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+
+if [ -z "${VQ_README_ON_XVFB:-}" ]; then
+    # Message boxes need a display: a private one, in CI and on a desktop alike.
+    exec env VQ_README_ON_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+fi
+
+source tests/readme/lib.sh
+work=build/readme
+VQ_BIN=$work/bin
+passed=0
+failed=0
+
+readme() { python3 tests/readme/readme.py README.md "$@"; }
+
+# check WHAT EXPECTED ACTUAL
+check() {
+    if [ "$2" == "$3" ]; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $1"
+        diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
+    fi
+}
+
+give_up() {
+    echo "readme: $1"
+    echo "$passed passed, $((failed + 1)) failed"
+    exit 1
+}
+
+[ -f "$VQ_EXE" ] || give_up "no $VQ_EXE: run 'make exe' first"
+vq_build_helpers "$VQ_BIN" || give_up "cannot build the helpers"
+vq_new_prefix "$work/prefix" || give_up "cannot create a Wine prefix"
+trap vq_stop_prefix EXIT
+drive_c=$WINEPREFIX/drive_c
+
+# to_bat FILE: stdin with CR LF line ends, as cmd expects.
+to_bat() { sed 's/\r*$/\r/' >"$1"; }
+
+# Lines of cmd's output without CRs, trailing blanks and blank lines.
+tidy() { tr -d '\r' | sed 's/[[:space:]]*$//' | grep -v '^$'; }
+
+# ---------------------------------------------------------------------------
+# The before/after transcripts: seeded from "before", checked against both.
+
+run_transcript() {
+    { printf '@echo off\ncd /d C:\\\n'; readme commands "$1"; } | to_bat "$drive_c/transcript.bat"
+    vq_wine cmd /c 'C:\transcript.bat' 2>&1 | tidy
+}
+
+cp "$VQ_EXE" "$drive_c/velquist.exe"
+vq_reg_clear
+while IFS=$'\t' read -r view key name type data; do
+    [ "$view" = - ] && view=
+    vq_reg_set "$key" "$name" "$type" "$data" "$view" || give_up "cannot seed $key $name"
+done < <(readme seed before)
+check "transcript 'before' is what reg query shows" "$(readme output before)" "$(run_transcript before)"
+check "transcript 'after' is what velquist.exe /s does" "$(readme output after)" "$(run_transcript after)"
+
+# ---------------------------------------------------------------------------
+# The table of values: each one in ImagePath, one silent run.
+
+backticked() { sed -n 's/^[^`]*`\([^`]*\)`.*/\1/p' <<<"$1"; }
+
+while IFS=$'\t' read -r found after; do
+    value=$(backticked "$found")
+    vq_reg_clear
+    vq_reg_set "$VQ_SERVICE" ImagePath REG_EXPAND_SZ "$value"
+    rc=0; vq_wine "$VQ_EXE" /s || rc=$?
+    if [[ $after == unchanged* ]]; then
+        check "value '$value': exit code" "$(sed -n 's/.*exit code \([0-9]\).*/\1/p' <<<"$after")" "$rc"
+        check "value '$value': left as it was" "$value" "$(vq_reg_data "$VQ_SERVICE" ImagePath)"
+    else
+        check "value '$value': exit code" 0 "$rc"
+        check "value '$value': repaired" "$(backticked "$after")" "$(vq_reg_data "$VQ_SERVICE" ImagePath)"
+    fi
+done < <(readme table repairs)
+
+# ---------------------------------------------------------------------------
+# The exit-code table: for each row, the situation it describes, run
+# interactively (message and code) and, but for 4, silently (code alone).
+
+vq_seed_quoted() {
+    vq_reg_clear
+    vq_reg_set "$VQ_SERVICE" ImagePath REG_EXPAND_SZ '"C:\Program Files\Example Driver\exdrvsvc.exe" -service'
+}
+
+# interactive ANSWER: runs velquist.exe with no switch; answers its question
+# with ANSWER (none: expects no question), reads and closes the outcome box.
+# Sets rc and shown (the outcome's text, empty when none came up).
+interactive() {
+    local pid question
+    vq_wine "$VQ_EXE" & pid=$!
+    if [ -n "$1" ]; then
+        question=$(vq_rig wait yesno 20)
+        check "question text" "Modify registry. Are you sure?" "$question"
+        vq_rig press "$1" 20
+    fi
+    # Code 4 has no outcome box: a few seconds show that none comes.
+    if shown=$(vq_rig wait ok $([ "$1" = no ] && echo 3 || echo 20)); then
+        vq_rig press ok 20
+    else
+        shown=
+    fi
+    rc=0; wait $pid || rc=$?
+}
+
+unquoted_service='C:\Program Files\Example Driver\exdrvsvc.exe -service'
+quoted_service='"C:\Program Files\Example Driver\exdrvsvc.exe" -service'
+
+while IFS=$'\t' read -r code meaning message action; do
+    expected=${message%% (*}
+    [ "$expected" = "—" ] && expected=
+    answer= value=
+    case $code in
+        0) vq_seed_unquoted; answer=yes; value=$quoted_service ;;
+        1) vq_seed_unquoted; vq_hold_instance_mutex "$work" || give_up "cannot hold the mutex"
+           value=$unquoted_service ;;
+        2) vq_reg_clear ;;
+        3) vq_seed_quoted; value=$quoted_service ;;
+        4) vq_seed_unquoted; answer=no; value=$unquoted_service ;;
+        *) check "exit-code table row" "0 to 4" "$code"; continue ;;
+    esac
+    interactive "$answer"
+    check "exit code $code: interactive run's message" "$expected" "$shown"
+    check "exit code $code: interactive run's code" "$code" "$rc"
+    check "exit code $code: ImagePath afterwards" "$value" "$(vq_reg_data "$VQ_SERVICE" ImagePath)"
+    if [ "$code" != 4 ]; then
+        [ "$code" = 0 ] && vq_seed_unquoted
+        rc=0; vq_wine "$VQ_EXE" /s || rc=$?
+        check "exit code $code: silent run's code" "$code" "$rc"
+    fi
+    [ "$code" = 1 ] && vq_release_instance_mutex "$work"
+done < <(readme table exit-codes)
+
+# One run at a time: a silent run while another waits at its question fails
+# at once and changes nothing.
+vq_seed_unquoted
+vq_wine "$VQ_EXE" & first=$!
+vq_rig wait yesno 20 >/dev/null
+start=$(date +%s%N)
+rc=0; vq_wine "$VQ_EXE" /s || rc=$?
+took_ms=$((($(date +%s%N) - start) / 1000000))
+check "second run while the first asks: code" 1 "$rc"
+check "second run while the first asks: fails at once" yes "$([ $took_ms -lt 5000 ] && echo yes || echo "no, ${took_ms} ms")"
+check "second run while the first asks: nothing written" "$unquoted_service" "$(vq_reg_data "$VQ_SERVICE" ImagePath)"
+vq_rig press no 20
+rc=0; wait $first || rc=$?
+check "first run, answered No: code" 4 "$rc"
+
+# ---------------------------------------------------------------------------
+# The batch file, run by Wine's cmd from a folder with a blank in its name.
+
+setup_dir="$drive_c/Program Files/Velquist Setup"
+mkdir -p "$setup_dir"
+readme block cmd | to_bat "$setup_dir/install-step.bat"
+cp "$VQ_EXE" "$setup_dir/velquist.exe"
+
+# batch SITUATION VELQUIST-CODE BATCH-CODE
+batch() {
+    local rc_file=$work/batch.rc
+    out=$( (vq_wine cmd /c 'C:\Program Files\Velquist Setup\install-step.bat'; echo $? >"$rc_file") 2>&1 | tidy)
+    check "batch file, $1: output" "velquist.exe /s exited with $2" "$out"
+    check "batch file, $1: its exit code" "$3" "$(cat "$rc_file")"
+}
+
+vq_seed_unquoted
+batch "values to repair" 0 0
+check "batch file: values repaired" "$quoted_service" "$(vq_reg_data "$VQ_SERVICE" ImagePath)"
+batch "values already repaired" 3 0
+vq_reg_clear
+batch "no values" 2 0
+vq_seed_unquoted
+vq_hold_instance_mutex "$work" || give_up "cannot hold the mutex"
+batch "another run holding the lock" 1 1
+vq_release_instance_mutex "$work"
+
+# What command line the program really gets: probe.exe in velquist.exe's
+# place records it. The README's batch file must pass exactly "/s"; the
+# quirks it warns about must be real.
+cp "$VQ_BIN/probe.exe" "$setup_dir/velquist.exe"
+export VQ_PROBE_OUT='C:\probe.txt'
+probe_file=$drive_c/probe.txt
+
+rm -f "$probe_file"
+batch "probe in velquist.exe's place" 7 0
+check "batch file passes exactly /s" "[/s]" "$( [ -f "$probe_file" ] && cat "$probe_file" || echo "(not run)")"
+
+while IFS='|' read -r line expected; do
+    rm -f "$probe_file"
+    printf '@echo off\n%s\n' "$line" | to_bat "$setup_dir/quirk.bat"
+    vq_wine cmd /c 'C:\Program Files\Velquist Setup\quirk.bat' >/dev/null 2>&1
+    got=$( [ -f "$probe_file" ] && cat "$probe_file" || echo "(not run)")
+    check "cmd quirk: $line" "$expected" "$got"
+done <<'EOF'
+start "" /wait "%~dp0velquist.exe" /s |[/s]
+"%~dp0velquist.exe" /s |[/s ]
+"%~dp0velquist.exe" "/s"|["/s"]
+start /wait "%~dp0velquist.exe" /s|(not run)
+EOF
+
+echo "$passed passed, $failed failed"
+[ $failed -eq 0 ]
