@@ -184,6 +184,33 @@ vq_hold_instance_mutex "$work" || give_up "cannot hold the mutex"
 batch "another run holding the lock" 1 1
 vq_release_instance_mutex "$work"
 
+# The silent switch as the README states it: exactly the whole rest of the
+# command line. Called directly from a batch file, so nothing rewrites it.
+while IFS='|' read -r args expect; do
+    vq_seed_unquoted
+    printf '@echo off\n"%%~dp0velquist.exe" %s\nexit /b %%ERRORLEVEL%%\n' "$args" |
+        to_bat "$setup_dir/switch.bat"
+    if [ "$expect" = silent ]; then
+        rc=0; timeout 20 wine cmd /c 'C:\Program Files\Velquist Setup\switch.bat' >/dev/null 2>&1 || rc=$?
+        check "switch '$args': silent, repaired" 0 "$rc"
+    else
+        timeout 60 wine cmd /c 'C:\Program Files\Velquist Setup\switch.bat' >/dev/null 2>&1 & pid=$!
+        question=$(vq_rig wait yesno 20) || question="(no question)"
+        check "switch '$args': interactive, asks" "Modify registry. Are you sure?" "$question"
+        vq_rig press no 20
+        rc=0; wait $pid || rc=$?
+        check "switch '$args': interactive, answered No" 4 "$rc"
+    fi
+done <<'EOF'
+/s|silent
+-S|silent
+/s |asks
+"/s"|asks
+/s /x|asks
+--s|asks
+/silent|asks
+EOF
+
 # What command line the program really gets: probe.exe in velquist.exe's
 # place records it. The README's batch file must pass exactly "/s"; the
 # quirks it warns about must be real.
