@@ -85,6 +85,23 @@ while IFS=$'\t' read -r found after; do
     fi
 done < <(readme table repairs)
 
+# The stored forms the README describes, in ImagePath: a REG_MULTI_SZ value
+# keeps only its first string; values it cannot read give "nothing there".
+long_value="C:\\Program Files\\$(printf 'x%.0s' $(seq 280)).exe"
+while IFS='|' read -r type data code after; do
+    vq_reg_clear
+    vq_reg_set "$VQ_SERVICE" ImagePath "$type" "$data"
+    rc=0; vq_wine "$VQ_EXE" /s || rc=$?
+    check "stored as $type (${data:0:40}...): exit code" "$code" "$rc"
+    shown=$(vq_wine reg query "$VQ_SERVICE" /v ImagePath 2>/dev/null | tr -d '\r' |
+            sed -n 's/^    ImagePath    //p')
+    check "stored as $type (${data:0:40}...): afterwards" "$after" "$shown"
+done <<EOF
+REG_MULTI_SZ|C:\Program Files\A B\svc.exe -k x\0second string|0|REG_EXPAND_SZ    "C:\Program Files\A B\svc.exe" -k x
+REG_BINARY|43003a005c00|2|REG_BINARY    43003A005C00
+REG_SZ|$long_value|2|REG_SZ    $long_value
+EOF
+
 # ---------------------------------------------------------------------------
 # The exit-code table: for each row, the situation it describes, run
 # interactively (message and code) and, but for 4, silently (code alone).
