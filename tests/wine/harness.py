@@ -6,10 +6,13 @@ is one batch, so it costs one Wine process start.
 """
 
 import json
+import queue
 import re
 import os
 import shutil
 import subprocess
+import tempfile
+import threading
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
@@ -52,6 +55,7 @@ TEXTS = {
 BUTTONS = {'en': {'yesno': ['&Yes', '&No'], 'ok': ['OK']},
            'ja': {'yesno': ['はい(&Y)', 'いいえ(&N)'], 'ok': ['OK']}}
 LOCALES = {'en': 'C.UTF-8', 'ja': 'ja_JP.UTF-8'}
+QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def question(lang='en'):
@@ -148,20 +152,23 @@ class Prefix:
     def create(self, reuse=False):
         """Starts building the prefix; returns the process to wait for."""
         if reuse and os.path.exists(os.path.join(self.path, 'system.reg')):
-            subprocess.run(['wineserver', '-p'], env=self.env(), check=True)
+            self.start_server()
             return None
+        if os.path.exists(self.path):
+            self.stop()   # a server left by an interrupted run
         shutil.rmtree(self.path, ignore_errors=True)
         os.makedirs(self.path)
-        subprocess.run(['wineserver', '-p'], env=self.env(), check=True)
-        return subprocess.Popen(['wine', 'wineboot', '-i'], env=self.env(),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_server()
+        return subprocess.Popen(['wine', 'wineboot', '-i'], env=self.env(), **QUIET)
+
+    def start_server(self):
+        subprocess.run(['wineserver', '-p'], env=self.env(), check=True, **QUIET)
 
     def finish(self):
         # Without a window manager (Xvfb), a managed window that closes makes
         # Wine wait two seconds for the withdrawal; unmanaged windows do not.
         subprocess.run(['wine', 'reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed',
-                        '/d', 'N', '/f'], env=self.env(), check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                        '/d', 'N', '/f'], env=self.env(), check=True, **QUIET)
         # A copy under a path with a blank, for quoted program names.
         self.spaced_dir = os.path.join(self.path, 'drive_c', 'Velquist Test')
         os.makedirs(self.spaced_dir, exist_ok=True)
@@ -169,19 +176,25 @@ class Prefix:
         self.spaced_exe = r'C:\Velquist Test\velquist.exe'
 
     def stop(self):
-        subprocess.run(['wineserver', '-k'], env=self.env(), stderr=subprocess.DEVNULL)
+        subprocess.run(['wineserver', '-k'], env=self.env(), **QUIET)
 
     # -- the driver --------------------------------------------------------
 
     def driver(self, *args, stdin='', lang='en', debug='-all', timeout=120):
         """Runs one driver command; returns (JSON lines, stderr)."""
-        proc = subprocess.run(['wine', DRIVER] + list(args), input=stdin.encode(),
-                              env=self.env(lang, debug), capture_output=True, timeout=timeout)
-        lines = [json.loads(l) for l in proc.stdout.decode().splitlines() if l.startswith('{')]
+        # Files, not pipes: a Wine process started on the way (explorer.exe for
+        # the desktop) inherits them and may outlive the driver.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            subprocess.run(['wine', DRIVER] + list(args), input=stdin.encode(),
+                           env=self.env(lang, debug), stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read().decode(), err.read().decode('utf-8', 'replace')
+        lines = [json.loads(l) for l in stdout.splitlines() if l.startswith('{')]
         errors = [l for l in lines if 'error' in l]
         if errors:
             raise RuntimeError('driver %s: %s' % (args[0], errors))
-        return lines, proc.stderr.decode('utf-8', 'replace')
+        return lines, stderr
 
     def batch(self, commands, lang='en'):
         text = ''.join('\t'.join(c) + '\n' for c in commands)
@@ -308,30 +321,44 @@ def registry_log(stderr):
 
 
 class Driver:
-    """A driver process that the test talks to while it runs."""
+    """A driver process that the test talks to while it runs.  Its output is
+    read by a thread and never waited on to its end: a Wine process started
+    on the way may keep the pipe open after the driver has exited."""
 
     def __init__(self, proc):
         self.proc = proc
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            if line.startswith(b'{'):
+                self.lines.put(json.loads(line))
 
     def expect(self, timeout=30):
-        """The next JSON line (skipping non-JSON noise)."""
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            line = self.proc.stdout.readline()
-            if not line:
-                raise RuntimeError('driver ended early')
-            if line.startswith(b'{'):
-                return json.loads(line)
-        raise RuntimeError('no reply from driver')
+        """The next JSON line."""
+        try:
+            return self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise RuntimeError('no reply from driver') from None
 
     def send(self, line):
         self.proc.stdin.write(line.encode() + b'\n')
         self.proc.stdin.flush()
 
     def finish(self, timeout=30):
-        """Closes stdin (which ends a holder) and returns the remaining lines."""
-        out, _ = self.proc.communicate(timeout=timeout)
-        return [json.loads(l) for l in out.decode().splitlines() if l.startswith('{')]
+        """Closes stdin (which ends a holder), waits for the driver to exit and
+        returns the lines it wrote after those already read."""
+        self.proc.stdin.close()
+        self.proc.wait(timeout=timeout)
+        lines, quiet_since = [], time.time()
+        while time.time() - quiet_since < 0.3:
+            try:
+                lines.append(self.lines.get(timeout=0.05))
+                quiet_since = time.time()
+            except queue.Empty:
+                pass
+        return lines
 
     def __enter__(self):
         return self
@@ -339,7 +366,9 @@ class Driver:
     def __exit__(self, *exc):
         if self.proc.poll() is None:
             try:
-                self.proc.communicate(timeout=30)
+                if not self.proc.stdin.closed:
+                    self.proc.stdin.close()
+                self.proc.wait(timeout=30)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
-                self.proc.communicate()
+                self.proc.wait()

@@ -77,16 +77,15 @@ def main():
 
     start = time.time()
     prefixes = [harness.Prefix('win64', 'win64'), harness.Prefix('win32', 'win32')]
-    builds = [p.create(reuse=args.reuse) for p in prefixes]
-    for prefix, build in zip(prefixes, builds):
-        if build and build.wait() != 0:
-            print('wineboot failed for %s' % prefix.path)
-            return 2
-        prefix.finish()
-    harness.P64, harness.P32 = prefixes
-    print('prefixes ready in %.0f s' % (time.time() - start), flush=True)
-
     try:
+        builds = [p.create(reuse=args.reuse) for p in prefixes]
+        for prefix, build in zip(prefixes, builds):
+            if build and build.wait() != 0:
+                print('wineboot failed for %s' % prefix.path)
+                return 2
+            prefix.finish()
+        harness.P64, harness.P32 = prefixes
+        print('prefixes ready in %.0f s' % (time.time() - start), flush=True)
         runner = unittest.TextTestRunner(verbosity=args.verbosity, resultclass=CountingResult,
                                          stream=sys.stdout)
         result = runner.run(suite)

@@ -120,6 +120,3 @@ class ManyRuns(unittest.TestCase):
                 self.assertIn(0, exits)
                 self.assertEqual(p.state_from(replies[1:]), REPAIRED)
 
-
-if __name__ == '__main__':
-    unittest.main()

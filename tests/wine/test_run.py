@@ -97,6 +97,17 @@ class Outcomes(unittest.TestCase):
                 self.assertEqual(run, expected)
                 self.assertEqual(state, State.of(seed).but({U64: sz(SETUP_FIXED)}))
 
+    def test_closing_a_box_is_no_consent_and_ends_the_run_with_its_outcome(self):
+        p = harness.P64
+        seed = {U64: sz(SETUP)}
+        for answers, expected, changes in [
+                (['close'], transcript(4, question()), {}),
+                (['yes', 'close'], transcript(0, question(), message(105)), {U64: sz(SETUP_FIXED)})]:
+            with self.subTest(answers=answers):
+                run, state = p.scenario(seed, 'velquist.exe', answers)
+                self.assertEqual(run, expected)
+                self.assertEqual(state, State.of(seed).but(changes))
+
     def test_an_unreadable_value_does_not_keep_the_others_from_being_repaired(self):
         seed = {U64: dword(7), SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}
         run, state = harness.P64.scenario(seed, 'velquist.exe', ['yes', 'ok'])
@@ -187,6 +198,3 @@ class MessageBoxReading(unittest.TestCase):
                 self.assertEqual(run, transcript(code, {'caption': 'probe', 'text': 'hello',
                                                         'buttons': buttons, 'icon': icon}))
 
-
-if __name__ == '__main__':
-    unittest.main()

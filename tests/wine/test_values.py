@@ -258,6 +258,3 @@ class ThirtyTwoBitSystem(unittest.TestCase):
             ('open', SERVICE, 0x1, False)])
         self.assertEqual(p.state(), State.of(seed).but({U64: seed[U32], ('key', '64'): True}))
 
-
-if __name__ == '__main__':
-    unittest.main()
