@@ -70,6 +70,8 @@ class StoredForms(unittest.TestCase):
         ('an unreadable value leaves the others to be repaired',
          {U32: sz(HEAD + long_args(300)), SVC: sz(HEAD, REG_EXPAND_SZ)}, 0,
          {SVC: fixed(HEAD, '', REG_EXPAND_SZ)}),
+        ('too long in the default view, repairable in the 64-bit view',
+         {U32: sz(HEAD + long_args(300)), U64: sz(HEAD + ' /64')}, 0, {U64: fixed(HEAD, ' /64')}),
         ('number in the value', {U64: dword(1), SVC: dword(2)}, 2, {}),
         ('binary holding the text', {U64: Value(REG_BINARY, sz(HEAD).data)}, 2, {}),
         ('number in the default view, text in the 64-bit view', {U32: dword(1), U64: sz(HEAD)}, 0,
