@@ -19,8 +19,11 @@ vq_build_helpers() {
         # probe stands in for velquist.exe, so it is built as a GUI program like it.
         if [ $name = probe ]; then flags=-mwindows; else flags=; fi
         if [ ! "$dir/$name.exe" -nt "tests/readme/$name.c" ]; then
+            # Built aside and moved in, so that a run beside this one never
+            # starts a half-written file.
             i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -municode $flags -static -s \
-                -o "$dir/$name.exe" "tests/readme/$name.c" || return 1
+                -o "$dir/$name.exe.$$" "tests/readme/$name.c" &&
+                mv -f "$dir/$name.exe.$$" "$dir/$name.exe" || return 1
         fi
     done
 }
@@ -51,7 +54,11 @@ vq_new_prefix() {
     vq_wine wineboot >/dev/null 2>&1 || true
 }
 
-vq_stop_prefix() { wineserver -k 2>/dev/null || true; }
+vq_stop_prefix() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null || true
+}
 
 # Removes both keys in both registry views.
 vq_reg_clear() {

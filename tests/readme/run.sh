@@ -13,8 +13,13 @@ if [ -z "${VQ_README_ON_XVFB:-}" ]; then
 fi
 
 source tests/readme/lib.sh
-work=build/readme
-VQ_BIN=$work/bin
+unset WINEPREFIX  # set below, to this run's own prefix
+VQ_BIN=build/readme/bin
+# A prefix of this run's own: another `make test` in the same checkout must
+# not pull it away mid-run.
+mkdir -p build/readme
+work=$(mktemp -d build/readme/run.XXXXXX)
+trap 'vq_stop_prefix; rm -rf "$work"' EXIT
 passed=0
 failed=0
 
@@ -40,7 +45,6 @@ give_up() {
 [ -f "$VQ_EXE" ] || give_up "no $VQ_EXE: run 'make exe' first"
 vq_build_helpers "$VQ_BIN" || give_up "cannot build the helpers"
 vq_new_prefix "$work/prefix" || give_up "cannot create a Wine prefix"
-trap vq_stop_prefix EXIT
 drive_c=$WINEPREFIX/drive_c
 
 # to_bat FILE: stdin with CR LF line ends, as cmd expects.
