@@ -42,10 +42,11 @@ show_all() {
 
 section "A fresh 64-bit Wine prefix in build/demo/prefix"
 wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true   # it saves the registry as it goes
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
 wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
+trap 'wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true' EXIT
 wine wineboot -i >/dev/null 2>&1
 echo "ready."
 

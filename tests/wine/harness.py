@@ -156,7 +156,11 @@ class Prefix:
             return None
         if os.path.exists(self.path):
             self.stop()   # a server left by an interrupted run
-        shutil.rmtree(self.path, ignore_errors=True)
+        for attempt in range(5):
+            shutil.rmtree(self.path, ignore_errors=True)
+            if not os.path.exists(self.path):
+                break
+            time.sleep(1)
         os.makedirs(self.path)
         self.start_server()
         return subprocess.Popen(['wine', 'wineboot', '-i'], env=self.env(), **QUIET)
@@ -176,7 +180,9 @@ class Prefix:
         self.spaced_exe = r'C:\Velquist Test\velquist.exe'
 
     def stop(self):
+        # -w: the server saves the registry into the prefix as it goes.
         subprocess.run(['wineserver', '-k'], env=self.env(), **QUIET)
+        subprocess.run(['wineserver', '-w'], env=self.env(), timeout=60, **QUIET)
 
     # -- the driver --------------------------------------------------------
 
