@@ -18,7 +18,7 @@ out=docs/screenshots
 VQ_BIN=$work/bin
 vq_build_helpers "$VQ_BIN"
 vq_new_prefix "$work/prefix" 480x200
-trap vq_stop_prefix EXIT
+trap 'vq_stop_prefix; rm -rf "$WINEPREFIX"' EXIT   # about 1 GB, made afresh each time
 mkdir -p "$out"
 
 declare -A text=(
