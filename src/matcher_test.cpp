@@ -11,8 +11,14 @@ class MatcherTest : public FakeWinTest {};
 
 struct Example {
     std::wstring text;
-    const wchar_t* quoted;  // nullptr: no match
+    std::wstring quoted;  // empty: no match
 };
+
+std::wstring Repeat(const std::wstring& piece, int times) {
+    std::wstring out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
 
 std::wstring Quote(const std::wstring& text) {
     std::wstring g1, g2;
@@ -40,22 +46,25 @@ TEST_F(MatcherTest, WorkedExamples) {
          L"\"C:\\Tools\\run.exe -config C:\\Data Files\\x.exe\""},
         {L"C:\\Program Files\\Example Driver\\a.executor\\run.bat",
          L"\"C:\\Program Files\\Example Driver\\a.exe\"cutor\\run.bat"},
-        {L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall", nullptr},
-        {L"C:\\PROGRA~1\\EXAMPL~1\\setup.exe -uninstall", nullptr},
-        {L"system32\\drivers\\example.sys", nullptr},
-        {L"", nullptr},
+        {L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall", L""},
+        {L"C:\\PROGRA~1\\EXAMPL~1\\setup.exe -uninstall", L""},
+        {L"system32\\drivers\\example.sys", L""},
+        {L"", L""},
         {L" C:\\x.exe", L"\" C:\\x.exe\""},
         {L"C:\\a b.ExE", L"\"C:\\a b.ExE\""},
         {L"C:\\a b.exe\"", L"\"C:\\a b.exe\"\""},   // a quote after the path stays in group 2
-        {L"C:\\a \"b\\c.exe", nullptr},             // a quote before the only .exe
+        {L"C:\\a \"b\\c.exe", L""},             // a quote before the only .exe
         {L"C:\\a b.exe x \"q\" y.exe", L"\"C:\\a b.exe\" x \"q\" y.exe"},
-        {L"C:\\ab.exe", nullptr},
-        {L"C:\\a b.ex", nullptr},
-        {L"C:\\a b exe", nullptr},
+        {L"C:\\ab.exe", L""},
+        {L"C:\\a b.ex", L""},
+        {L"C:\\a b exe", L""},
+        // The costliest shapes for a backtracking engine.
+        {std::wstring(86, L' ') + Repeat(L".exe", 43) + L"\n", L""},
+        {L"C:\\a .exe" + std::wstring(250, L' '), L"\"C:\\a .exe\"" + std::wstring(250, L' ')},
     };
     for (const Example& e : examples) {
         SCOPED_TRACE(testing::Message() << "text: " << testing::PrintToString(e.text));
-        EXPECT_EQ(e.quoted ? std::wstring(e.quoted) : L"(no match)", Quote(e.text));
+        EXPECT_EQ(e.quoted.empty() ? L"(no match)" : e.quoted, Quote(e.text));
     }
 }
 
