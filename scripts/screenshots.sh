@@ -2,7 +2,8 @@
 # Regenerates the README's pictures from the real build/windows/velquist.exe:
 # docs/screenshots/{en,ja}-*.png, each message box cut from a Wine virtual
 # desktop on a private X display, and docs/icon.png from res/velquist.ico.
-# Run `make exe` first. Takes about a minute.
+# Run `make exe` first. Takes about half a minute. Look at the pictures before
+# committing them: Wine draws them, and a bad moment shows in the picture only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,11 +53,11 @@ shoot() {
     echo "screenshots: $out/$name.png ($geometry)"
 }
 
-# run_box LANG EXPECTED-EXIT STEPS...: starts velquist.exe interactively, runs
+# run_box EXPECTED-EXIT STEPS...: starts velquist.exe interactively, runs
 # the steps (shoot or press calls), then checks its exit code.
 run_box() {
-    local lang=$1 expect=$2 pid rc=0; shift 2
-    LC_ALL=$lang vq_wine "$VQ_EXE" & pid=$!
+    local expect=$1 pid rc=0; shift
+    vq_wine "$VQ_EXE" & pid=$!
     while [ $# -gt 0 ]; do
         case $1 in
             shoot) shoot "$2" "$3"; shift 3 ;;
@@ -69,16 +70,20 @@ run_box() {
 
 for lang in en ja; do
     if [ $lang = en ]; then locale=C.UTF-8; else locale=ja_JP.UTF-8; fi
+    # Every Wine process here, rig.exe too, runs in the one locale: a process
+    # in another locale rewrites the prefix's font set-up for its own code
+    # page, and a box drawn meanwhile shows empty squares for Japanese.
+    export LC_ALL=$locale
     vq_seed_unquoted
-    run_box $locale 0 shoot $lang-question yesno press yes shoot $lang-modified ok press ok
-    run_box $locale 3 shoot $lang-already ok press ok
+    run_box 0 shoot $lang-question yesno press yes shoot $lang-modified ok press ok
+    run_box 3 shoot $lang-already ok press ok
     # 106 from a lock held elsewhere: the simplest failure to set up.
     vq_seed_unquoted
     vq_hold_instance_mutex "$work"
-    run_box $locale 1 shoot $lang-failed ok press ok
+    run_box 1 shoot $lang-failed ok press ok
     vq_release_instance_mutex "$work"
     vq_reg_clear
-    run_box $locale 2 shoot $lang-no-target ok press ok
+    run_box 2 shoot $lang-no-target ok press ok
 done
 
 # The 48x48 32-bit image of the program icon.
