@@ -115,8 +115,10 @@ print(f"  inside Wine (benchrun, CreateProcess to exit): velquist {iv:7.1f} ms  
 print("=== size and peak memory")
 print(f"  velquist.exe {os.path.getsize(velquist):,} bytes (floor.exe {os.path.getsize(floor):,} bytes)")
 ws = [m for _, m in inner["velquist"] if m > 0]; wf = [m for _, m in inner["floor"] if m > 0]
+def mib(values):
+    return f"{med(values):.1f} MiB" if values else "not readable"
 print(f"  PeakWorkingSetSize (GetProcessMemoryInfo from benchrun, median of {len(ws)} readable runs):"
-      f" velquist {med(ws):.1f} MiB, floor {med(wf):.1f} MiB")
+      f" velquist {mib(ws)}, floor {mib(wf)}")
 print(f"  max RSS of the Wine process (/usr/bin/time -f %M, median):"
       f" velquist {med([m for _, m in outer['velquist']]):.1f} MiB, floor {med([m for _, m in outer['floor']]):.1f} MiB")
 print("=== matcher worst cases in all three values, whole run inside Wine (medians)")
