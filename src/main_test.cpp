@@ -9,11 +9,6 @@ using fakewin::View;
 
 namespace {
 
-const std::wstring kUninstallKey =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
-const wchar_t kUnquoted[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
-const wchar_t kQuoted[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
 const wchar_t kService[] = L"C:\\Program Files\\Example Driver\\svc.exe -k";
 const wchar_t kServiceQuoted[] = L"\"C:\\Program Files\\Example Driver\\svc.exe\" -k";
 const wchar_t kIcon[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\",0";
@@ -144,7 +139,9 @@ TEST_F(RunTest, Outcomes) {
             EXPECT_EQ(L"Velquist", box.caption);
             EXPECT_EQ(box.text == En(IDS_CONFIRM_MODIFY) ? MB_YESNO : MB_OK, box.style);
         }
-        if (c.exitCode == EXIT_DECLINED) EXPECT_EQ(0, CountLog(L"set ") + CountLog(L"create "));
+        if (c.exitCode == EXIT_DECLINED) {
+            EXPECT_EQ(0, CountLog(L"set ") + CountLog(L"create "));
+        }
     }
 }
 

@@ -6,11 +6,6 @@ using fakewin::View;
 
 namespace {
 
-const std::wstring kUninstallKey =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
-const wchar_t kUnquoted[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
-const wchar_t kQuoted[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
 
 class TargetTest : public FakeWinTest {
 protected:

@@ -446,9 +446,9 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         return nullptr;
     std::string name(lpProcName);
     if (name == "GetNativeSystemInfo" && S().nativeInfoExported)
-        return reinterpret_cast<FARPROC>(&FakeGetNativeSystemInfo);
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetNativeSystemInfo));
     if (name == "SetDefaultDllDirectories" && S().dllDirsExported)
-        return reinterpret_cast<FARPROC>(&FakeSetDefaultDllDirectories);
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetDefaultDllDirectories));
     return nullptr;
 }
 

@@ -50,8 +50,8 @@ enum class Op { Open, Query, Create, Set, CreateMutex, Wait };
 struct Fault {
     Op op;
     LONG error;             // the error code returned (for Wait: the wait result)
-    std::wstring keyPart;   // matches keys (or mutex names) containing this; empty: any
-    std::optional<View> view;
+    std::wstring keyPart = {};  // matches keys (or mutex names) containing this; empty: any
+    std::optional<View> view = {};
     int times = -1;         // how many calls it hits; -1: every call
 };
 void InjectFault(const Fault& fault);

@@ -17,5 +17,13 @@ protected:
 void LoadStringTables();
 std::wstring ResourceString(WORD langId, UINT id);
 
+// The keys the tool looks after, spelt out here rather than taken from its
+// table, and a value that needs repair with its repaired form.
+inline const std::wstring kUninstallKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
+inline const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
+inline const wchar_t kUnquoted[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
+inline const wchar_t kQuoted[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
+
 // Log lines that start with the prefix.
 int CountLog(const std::wstring& prefix);
