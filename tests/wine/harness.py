@@ -15,6 +15,12 @@ import tempfile
 import threading
 import time
 
+# The uninstall entry's two values as an installer leaves them, and repaired.
+SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
+SETUP_FIXED = r'"C:\Program Files\Example Driver\setup.exe" -uninstall'
+ICON = r'C:\Program Files\Example Driver\setup.exe,0'
+ICON_FIXED = r'"C:\Program Files\Example Driver\setup.exe",0'
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 # VQ_EXE runs the suite against another build of the program.
 VELQUIST = os.path.abspath(os.environ.get('VQ_EXE') or os.path.join(ROOT, 'build', 'windows', 'velquist.exe'))

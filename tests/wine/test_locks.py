@@ -4,13 +4,9 @@ instance, abandoned by a dead owner, and many runs started at once."""
 import unittest
 
 import harness
-from harness import (GLOBAL_MUTEX, box_of, INSTANCE_MUTEX, REG_EXPAND_SZ, TRACE, State, message, normalise,
+from harness import (GLOBAL_MUTEX, ICON, ICON_FIXED, SETUP, SETUP_FIXED, box_of, INSTANCE_MUTEX, REG_EXPAND_SZ, TRACE, State, message, normalise,
                      question, registry_log, sz, transcript)
 
-SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
-SETUP_FIXED = r'"C:\Program Files\Example Driver\setup.exe" -uninstall'
-ICON = r'C:\Program Files\Example Driver\setup.exe,0'
-ICON_FIXED = r'"C:\Program Files\Example Driver\setup.exe",0'
 SVC = r'C:\Program Files\Example Driver\svc.exe'
 SVC_FIXED = r'"C:\Program Files\Example Driver\svc.exe"'
 

@@ -5,13 +5,9 @@ and values that change while the question is shown."""
 import unittest
 
 import harness
-from harness import (REG_EXPAND_SZ, REG_SZ, SERVICE, TRACE, UNINSTALL, State, dword, message,
+from harness import (ICON, ICON_FIXED, REG_EXPAND_SZ, REG_SZ, SETUP, SETUP_FIXED, SERVICE, TRACE, UNINSTALL, State, dword, message,
                      normalise, question, registry_log, sz, transcript)
 
-SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
-SETUP_FIXED = r'"C:\Program Files\Example Driver\setup.exe" -uninstall'
-ICON = r'C:\Program Files\Example Driver\setup.exe,0'
-ICON_FIXED = r'"C:\Program Files\Example Driver\setup.exe",0'
 SVC = r'C:\Program Files\Example Driver\svc.exe -k net'
 SVC_FIXED = r'"C:\Program Files\Example Driver\svc.exe" -k net'
 
