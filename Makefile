@@ -1,5 +1,20 @@
 # Entry points. Each target installs what is missing first (scripts/setup.sh
 # is quick when everything is there), then lets CMake decide what to rebuild.
+#
+# VQ_EMULATE_I386=1 make TARGET... runs the targets with every i386 program
+# handed to qemu, also on a host that runs them itself (so that any machine can
+# prove the path a host without IA-32 emulation takes), and undoes that after.
+ifneq ($(VQ_EMULATE_I386),)
+
+goals := $(or $(MAKECMDGOALS),all)
+.PHONY: $(goals) emulated
+$(firstword $(goals)): emulated
+$(filter-out $(firstword $(goals)),$(goals)): emulated ; @:
+emulated:
+	@bash scripts/setup.sh --emulated $(MAKE) --no-print-directory VQ_EMULATE_I386= $(goals)
+
+else
+
 .PHONY: all setup exe native test demo fuzz bench clean
 
 all: exe
@@ -30,3 +45,5 @@ bench: exe
 
 clean:
 	rm -rf build
+
+endif
