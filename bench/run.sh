@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 
 runs=${BENCH_RUNS:-30}
 mkdir -p build/bench
+source scripts/wine.sh
+vq_check_i386
 
 echo "=== machine"
 echo "cpu:    $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores"
@@ -28,7 +30,10 @@ echo "(Matcher: the match alone, pattern compiled per call as the tool does; Sca
 echo " match; Fix: read, match and write. Values: see bench/values.h.)"
 
 echo "=== whole silent runs under Wine"
-export WINEPREFIX=$PWD/build/bench/wineprefix
+# A prefix of this run's own, whatever an earlier or interrupted run left.
+vq_run_dir build/bench
+export WINEPREFIX=$PWD/$VQ_RUN_DIR/prefix
+vq_on_exit 'vq_server_stop; rm -rf "$VQ_RUN_DIR"'
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 velquist=build/windows/velquist.exe
@@ -37,12 +42,11 @@ benchrun=build/windows/bench/floor/benchrun.exe
 for exe in "$velquist" "$floor" "$benchrun"; do
     [ -f "$exe" ] || { echo "missing $exe: run make exe" >&2; exit 1; }
 done
-[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-wineserver -p
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+vq_server_start
+wineboot -i >/dev/null 2>&1
 velquist_w=$(winepath -w "$velquist")
 floor_w=$(winepath -w "$floor")
-samples=build/bench/wine-samples.txt
+samples=$VQ_RUN_DIR/wine-samples.txt
 : >"$samples"
 
 now_us() { echo $(( $(date +%s%N) / 1000 )); }
@@ -54,10 +58,10 @@ outer() {
     wine "$benchrun" seed repair
     start=$(now_us)
     code=0
-    /usr/bin/time -f %M -o build/bench/rss.txt wine "$exe" /s || code=$?
+    /usr/bin/time -f %M -o "$VQ_RUN_DIR/rss.txt" wine "$exe" /s || code=$?
     end=$(now_us)
     [ "$code" = "$expect" ] || { echo "$name exited $code, expected $expect" >&2; exit 1; }
-    echo "outer $name $((end - start)) $(tail -1 build/bench/rss.txt)" >>"$samples"
+    echo "outer $name $((end - start)) $(tail -1 "$VQ_RUN_DIR/rss.txt")" >>"$samples"
 }
 
 # One run timed from inside Wine by benchrun (CreateProcess to exit), with the
@@ -90,6 +94,7 @@ for ((i = 1; i <= (runs + 1) / 2; i++)); do
     inner worst_match worst_match "$velquist_w" 0
 done
 
+cp "$samples" build/bench/wine-samples.txt   # kept for a closer look
 python3 - "$samples" "$velquist" "$floor" "$runs" <<'PY'
 import os, statistics, sys
 samples, velquist, floor, runs = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]

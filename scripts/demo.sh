@@ -8,7 +8,13 @@ cd "$(dirname "$0")/.."
 exe=build/windows/velquist.exe
 [ -f "$exe" ] || { echo "demo: $exe is missing; run 'make exe' first" >&2; exit 2; }
 
-export WINEPREFIX="$PWD/build/demo/prefix" WINEARCH=win64
+source scripts/wine.sh
+vq_check_i386
+# A prefix of this run's own, removed at the end: a second demo in this
+# checkout, or one interrupted before, changes nothing here.
+vq_run_dir build/demo
+export WINEPREFIX="$PWD/$VQ_RUN_DIR/prefix" WINEARCH=win64
+vq_on_exit 'vq_server_stop; rm -rf "$VQ_RUN_DIR"'
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -40,13 +46,8 @@ show_all() {
     for view in 32 64; do show "$view" "$service" ImagePath; done
 }
 
-section "A fresh 64-bit Wine prefix in build/demo/prefix"
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true   # it saves the registry as it goes
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true; wineserver -w 2>/dev/null || true' EXIT
+section "A fresh 64-bit Wine prefix in $VQ_RUN_DIR/prefix (removed afterwards)"
+vq_server_start
 wine wineboot -i >/dev/null 2>&1
 echo "ready."
 
