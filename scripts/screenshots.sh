@@ -14,12 +14,16 @@ if [ -z "${VQ_SHOTS_ON_XVFB:-}" ]; then
 fi
 
 source tests/readme/lib.sh
-work=build/screenshots
+vq_check_i386
 out=docs/screenshots
-VQ_BIN=$work/bin
+VQ_BIN=build/screenshots/bin
 vq_build_helpers "$VQ_BIN"
+# A prefix of this run's own (about 1 GB), removed afterwards.
+vq_run_dir build/screenshots
+work=$VQ_RUN_DIR
+unset WINEPREFIX   # until vq_new_prefix sets this run's own
+vq_on_exit 'vq_stop_prefix; rm -rf "$work"'
 vq_new_prefix "$work/prefix" 480x200
-trap 'vq_stop_prefix; rm -rf "$WINEPREFIX"' EXIT   # about 1 GB, made afresh each time
 mkdir -p "$out"
 
 declare -A text=(
@@ -38,7 +42,7 @@ declare -A text=(
 # shoot NAME yesno|ok: waits for the box, checks its text, saves the box alone.
 shoot() {
     local name=$1 buttons=$2 shown geometry
-    shown=$(vq_rig wait "$buttons" 20) || { echo "screenshots: no box for $name" >&2; return 1; }
+    shown=$(vq_rig wait "$buttons" $VQ_BOX_WAIT) || { echo "screenshots: no box for $name" >&2; return 1; }
     if [ "$shown" != "${text[$name]}" ]; then
         echo "screenshots: $name shows '$shown', expected '${text[$name]}'" >&2
         return 1
@@ -61,7 +65,7 @@ run_box() {
     while [ $# -gt 0 ]; do
         case $1 in
             shoot) shoot "$2" "$3"; shift 3 ;;
-            press) vq_rig press "$2" 20; shift 2 ;;
+            press) vq_rig press "$2" $VQ_BOX_WAIT; shift 2 ;;
         esac
     done
     wait $pid || rc=$?

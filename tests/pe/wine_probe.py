@@ -4,35 +4,53 @@ compared with what the program must carry.
 """
 
 import os
+import shutil
+import signal
 import subprocess
 import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-PREFIX = os.path.join(ROOT, "build", "pe-wineprefix")
+PREFIXES = os.path.join(ROOT, "build", "pe-wineprefix")
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt(signal.Signals(signum).name)
+
+
 class Wine:
-    """Our own prefix with one persistent wineserver for the whole run."""
+    """A prefix of this run's own (a second run in this checkout must not pull
+    it away), with one persistent wineserver for the whole run; removed when
+    the run ends."""
 
     def __init__(self, probe):
         self.probe = probe
-        self.env = dict(os.environ, WINEPREFIX=PREFIX, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        os.makedirs(PREFIXES, exist_ok=True)
+        self.prefix = tempfile.mkdtemp(prefix="run.", dir=PREFIXES)
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
         self.env.pop("WINEARCH", None)
 
     def __enter__(self):
-        os.makedirs(PREFIX, exist_ok=True)
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
-        if not os.path.exists(os.path.join(PREFIX, "system.reg")):
-            subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        # `timeout` and a closed terminal end the run like Ctrl-C, so that
+        # __exit__ still ends the server and removes the prefix.
+        for signum in (signal.SIGTERM, signal.SIGHUP):
+            signal.signal(signum, _interrupt)
+        os.makedirs(self.prefix, exist_ok=True)
+        # Should this run die without __exit__ (kill -9), the server and Wine's
+        # own programs still end five minutes after its last program.
+        subprocess.run(["wineserver", "-p300"], env=self.env, check=True)
+        # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
+        subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
         return self
 
     def __exit__(self, *exc):
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=120)
+        shutil.rmtree(self.prefix, ignore_errors=True)
 
     def read(self, exe):
         """{key: value} as the probe printed them; raises RuntimeError when it did not finish."""

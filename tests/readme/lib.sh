@@ -8,8 +8,14 @@ VQ_UNINSTALL='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRor
 VQ_SERVICE='HKLM\SYSTEM\CurrentControlSet\Services\VedOvedavu'
 VQ_INSTANCE_MUTEX='BCB43F0C-3106-4701-A096-65BB83D7C47D'
 
+source scripts/wine.sh
+
 # Every Wine call is bounded: a message box nobody answers must not hang CI.
-vq_wine() { timeout 60 wine "$@"; }
+# Generous, as one call is a whole Wine start on a slow or emulating host.
+vq_wine() { timeout 120 wine "$@"; }
+# How long rig.exe waits for a box to come up; its velquist.exe may be
+# starting still, and a box that never comes fails the check anyway.
+VQ_BOX_WAIT=60
 
 # vq_build_helpers DIR: probe.exe and rig.exe, rebuilt when their source changes.
 vq_build_helpers() {
@@ -29,15 +35,16 @@ vq_build_helpers() {
 }
 
 # vq_new_prefix DIR [DESKTOP]: a fresh 64-bit prefix with its own wineserver
-# kept alive; DESKTOP (e.g. 480x200) puts every window on a Wine virtual
-# desktop of that size, which draws frames and captions without a window manager.
+# kept alive (see scripts/wine.sh); DESKTOP (e.g. 480x200) puts every window on
+# a Wine virtual desktop of that size, which draws frames and captions without
+# a window manager.
 vq_new_prefix() {
     export WINEPREFIX=$PWD/$1
     [ -n "${WINEPREFIX%/}" ] && [ "$WINEPREFIX" != / ] || return 1
-    wineserver -k 2>/dev/null || true
     rm -rf "$WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    timeout 300 wineboot -i >/dev/null 2>&1 || return 1
+    vq_server_start || return 1
+    # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
+    timeout 600 wineboot -i >/dev/null 2>&1 || return 1
     if [ -n "${2:-}" ]; then
         # Wine's own fonts (Tahoma, and Marlett for the caption's close button)
         # are not picked up from the package's folder by this Wine build.
@@ -48,17 +55,13 @@ vq_new_prefix() {
         vq_wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$2" /f >/dev/null ||
             return 1
         # The desktop setting is read when the first window opens: start afresh.
-        wineserver -k 2>/dev/null || true
+        vq_server_stop
+        vq_server_start || return 1
     fi
-    wineserver -p
     vq_wine wineboot >/dev/null 2>&1 || true
 }
 
-vq_stop_prefix() {
-    [ -n "${WINEPREFIX:-}" ] || return 0
-    wineserver -k 2>/dev/null
-    wineserver -w 2>/dev/null || true
-}
+vq_stop_prefix() { vq_server_stop; }
 
 # Removes both keys in both registry views.
 vq_reg_clear() {
@@ -103,7 +106,9 @@ vq_hold_instance_mutex() {
     rm -f "$dir/held" "$dir/release"
     vq_rig hold "$VQ_INSTANCE_MUTEX" "$(winepath -w "$dir/held")" "$(winepath -w "$dir/release")" &
     VQ_HOLDER=$!
-    for i in $(seq 200); do
+    # Ends as soon as the holder reports the mutex held or dies; the bound
+    # only stops a hang (a Wine start can take many seconds on a slow host).
+    for i in $(seq 1200); do
         [ -e "$dir/held" ] && return 0
         kill -0 $VQ_HOLDER 2>/dev/null || return 1
         sleep 0.1

@@ -5,15 +5,16 @@ answers in one JSON line per command.  A scenario (reset, seed, run, read back)
 is one batch, so it costs one Wine process start.
 """
 
+import fcntl
 import json
 import queue
 import re
 import os
+import select
 import shutil
 import subprocess
 import tempfile
 import threading
-import time
 
 # The uninstall entry's two values as an installer leaves them, and repaired.
 SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
@@ -26,6 +27,10 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 VELQUIST = os.path.abspath(os.environ.get('VQ_EXE') or os.path.join(ROOT, 'build', 'windows', 'velquist.exe'))
 DRIVER = os.path.join(ROOT, 'build', 'windows', 'tests', 'wine', 'vqdriver.exe')
 PREFIXES = os.path.join(ROOT, 'build', 'wine-tests')
+# A run keeps one server per prefix alive between its Wine programs. Should the
+# run die without its clean-up (kill -9), the server and Wine's own programs
+# still end this many seconds after the prefix's last program.
+SERVER_LINGER = 300
 
 UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo'
 SERVICE = r'SYSTEM\CurrentControlSet\Services\VedOvedavu'
@@ -140,11 +145,40 @@ class State(dict):
         return copy
 
 
+def run_dir():
+    """A directory of this run's own under PREFIXES, locked for as long as this
+    process lives; those of earlier runs that nothing holds any more go first.
+    Returns (path, lock file), the file to be kept open."""
+    os.makedirs(PREFIXES, exist_ok=True)
+    # One run at a time looks and creates, so that none takes another's new
+    # directory, not yet locked, for a stale one.
+    with open(os.path.join(PREFIXES, '.lock'), 'w') as guard:
+        fcntl.flock(guard, fcntl.LOCK_EX)
+        for name in sorted(os.listdir(PREFIXES)):
+            old = os.path.join(PREFIXES, name)
+            if not name.startswith('run.') or not os.path.isdir(old):
+                continue
+            with open(os.path.join(old, 'lock'), 'a') as lock:
+                try:
+                    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                except BlockingIOError:
+                    continue   # a run still going
+            for arch in os.listdir(old):
+                if os.path.exists(os.path.join(old, arch, 'system.reg')):
+                    subprocess.run(['wineserver', '-k'], env=dict(os.environ, WINEPREFIX=os.path.join(old, arch)),
+                                   **QUIET)
+            shutil.rmtree(old, ignore_errors=True)
+        path = tempfile.mkdtemp(prefix='run.', dir=PREFIXES)
+        lock = open(os.path.join(path, 'lock'), 'w')
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    return path, lock
+
+
 class Prefix:
     """One fresh Wine prefix with its own persistent wineserver."""
 
-    def __init__(self, name, arch):
-        self.path = os.path.join(PREFIXES, name)
+    def __init__(self, name, arch, base=PREFIXES):
+        self.path = os.path.join(base, name)
         self.arch = arch
         self.name = name
 
@@ -161,18 +195,14 @@ class Prefix:
             self.start_server()
             return None
         if os.path.exists(self.path):
-            self.stop()   # a server left by an interrupted run
-        for attempt in range(5):
-            shutil.rmtree(self.path, ignore_errors=True)
-            if not os.path.exists(self.path):
-                break
-            time.sleep(1)
+            self.stop()   # a server left by an interrupted run (--reuse only)
+            shutil.rmtree(self.path)
         os.makedirs(self.path)
         self.start_server()
         return subprocess.Popen(['wine', 'wineboot', '-i'], env=self.env(), **QUIET)
 
     def start_server(self):
-        subprocess.run(['wineserver', '-p'], env=self.env(), check=True, **QUIET)
+        subprocess.run(['wineserver', '-p%d' % SERVER_LINGER], env=self.env(), check=True, **QUIET)
 
     def finish(self):
         # Without a window manager (Xvfb), a managed window that closes makes
@@ -186,19 +216,34 @@ class Prefix:
         self.spaced_exe = r'C:\Velquist Test\velquist.exe'
 
     def stop(self):
+        """Ends every Wine process of the prefix, its server last."""
         # -w: the server saves the registry into the prefix as it goes.
         subprocess.run(['wineserver', '-k'], env=self.env(), **QUIET)
-        subprocess.run(['wineserver', '-w'], env=self.env(), timeout=60, **QUIET)
+        subprocess.run(['wineserver', '-w'], env=self.env(), timeout=120, **QUIET)
+
+    def kill_all(self):
+        """After a driver that did not end in time: its velquist.exe, or any
+        other program it started, must not outlive the case (a run still
+        holding the mutexes would fail every later case). The prefix's server
+        ends them all; a new one takes over."""
+        self.stop()
+        self.start_server()
 
     # -- the driver --------------------------------------------------------
 
-    def driver(self, *args, stdin='', lang='en', debug='-all', timeout=120):
+    # Bounds a hang of the driver, not a speed: well above a run's own bound
+    # (run_command) plus Wine's start on a slow or emulating host.
+    def driver(self, *args, stdin='', lang='en', debug='-all', timeout=300):
         """Runs one driver command; returns (JSON lines, stderr)."""
         # Files, not pipes: a Wine process started on the way (explorer.exe for
         # the desktop) inherits them and may outlive the driver.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            subprocess.run(['wine', DRIVER] + list(args), input=stdin.encode(),
-                           env=self.env(lang, debug), stdout=out, stderr=err, timeout=timeout)
+            try:
+                subprocess.run(['wine', DRIVER] + list(args), input=stdin.encode(),
+                               env=self.env(lang, debug), stdout=out, stderr=err, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.kill_all()
+                raise
             out.seek(0)
             err.seek(0)
             stdout, stderr = out.read().decode(), err.read().decode('utf-8', 'replace')
@@ -217,7 +262,7 @@ class Prefix:
         from stdin): its JSON lines are read as they come."""
         return Driver(subprocess.Popen(['wine', DRIVER] + list(args), stdin=subprocess.PIPE,
                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                       env=self.env(lang)))
+                                       env=self.env(lang)), self)
 
     # -- registry ----------------------------------------------------------
 
@@ -254,7 +299,9 @@ class Prefix:
 
     # -- runs --------------------------------------------------------------
 
-    def run_command(self, cmdline, answers=(), exe=None, timeout_ms=20000):
+    # The driver's bound for one run of velquist.exe, which then ends it: only
+    # a box left unanswered should meet it, so it leaves a slow host room.
+    def run_command(self, cmdline, answers=(), exe=None, timeout_ms=60000):
         return ('run', exe or self.velquist, hex16(cmdline), ','.join(answers) or '-', str(timeout_ms))
 
     @property
@@ -337,17 +384,35 @@ class Driver:
     read by a thread and never waited on to its end: a Wine process started
     on the way may keep the pipe open after the driver has exited."""
 
-    def __init__(self, proc):
+    def __init__(self, proc, prefix=None):
         self.proc = proc
+        self.prefix = prefix
         self.lines = queue.Queue()
+        self.drained = threading.Event()
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
-        for line in self.proc.stdout:
-            if line.startswith(b'{'):
-                self.lines.put(json.loads(line))
+        """Queues the driver's JSON lines; sets drained once the driver has
+        exited and the pipe holds nothing more of what it wrote."""
+        fd = self.proc.stdout.fileno()
+        rest = b''
+        while True:
+            exited = self.proc.poll() is not None
+            # Polls for the driver's exit while the pipe is quiet.
+            readable = select.select([fd], [], [], 0 if exited else 0.1)[0]
+            chunk = os.read(fd, 65536) if readable else b''
+            if not chunk and (exited or readable):
+                break
+            *lines, rest = (rest + chunk).split(b'\n')
+            for line in lines:
+                if line.startswith(b'{'):
+                    self.lines.put(json.loads(line))
+        if rest.startswith(b'{'):
+            self.lines.put(json.loads(rest))
+        self.drained.set()
 
-    def expect(self, timeout=30):
+    # Bounds a hang, not a speed: a reply may wait on a Wine start.
+    def expect(self, timeout=120):
         """The next JSON line."""
         try:
             return self.lines.get(timeout=timeout)
@@ -358,18 +423,15 @@ class Driver:
         self.proc.stdin.write(line.encode() + b'\n')
         self.proc.stdin.flush()
 
-    def finish(self, timeout=30):
+    def finish(self, timeout=120):
         """Closes stdin (which ends a holder), waits for the driver to exit and
         returns the lines it wrote after those already read."""
         self.proc.stdin.close()
         self.proc.wait(timeout=timeout)
-        lines, quiet_since = [], time.time()
-        while time.time() - quiet_since < 0.3:
-            try:
-                lines.append(self.lines.get(timeout=0.05))
-                quiet_since = time.time()
-            except queue.Empty:
-                pass
+        self.drained.wait()
+        lines = []
+        while not self.lines.empty():
+            lines.append(self.lines.get())
         return lines
 
     def __enter__(self):
@@ -380,7 +442,11 @@ class Driver:
             try:
                 if not self.proc.stdin.closed:
                     self.proc.stdin.close()
-                self.proc.wait(timeout=30)
+                self.proc.wait(timeout=120)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+                # What the driver started (a velquist.exe at its question)
+                # must not outlive the case.
+                if self.prefix:
+                    self.prefix.kill_all()

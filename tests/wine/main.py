@@ -8,8 +8,11 @@ Each subtest counts as one case; a test without subtests counts as one.
 
 import argparse
 import os
+import shutil
+import signal
 import sys
 import time
+import traceback
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -17,10 +20,13 @@ import harness  # noqa: E402
 
 
 class CountingResult(unittest.TextTestResult):
+    current = None   # the run's result, read also when the run is cut short
+
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
         self.passed = self.failed = 0
         self.with_subtests = set()
+        CountingResult.current = self
 
     def startTest(self, test):
         self.started = time.time()
@@ -68,6 +74,7 @@ def main():
     for path in (harness.VELQUIST, harness.DRIVER):
         if not os.path.exists(path):
             print('missing %s: run `make exe` first' % path)
+            print('0 passed, 1 failed')
             return 2
 
     loader = unittest.TestLoader()
@@ -75,25 +82,57 @@ def main():
         loader.testNamePatterns = ['*%s*' % p for p in args.patterns]
     suite = loader.discover(os.path.dirname(os.path.abspath(__file__)), pattern='test_*.py')
 
+    # `timeout` and a closed terminal end the run like Ctrl-C: the clean-up
+    # below runs and the closing line is printed.
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt(signal.Signals(signum).name)
+    signal.signal(signal.SIGTERM, interrupt)
+    signal.signal(signal.SIGHUP, interrupt)
+
     start = time.time()
-    prefixes = [harness.Prefix('win64', 'win64'), harness.Prefix('win32', 'win32')]
+    if args.reuse:
+        base, lock = os.path.join(harness.PREFIXES, 'reuse'), None
+    else:
+        # Prefixes of this run's own: a second run in this checkout must not
+        # pull them away mid-run. Removed at the end.
+        base, lock = harness.run_dir()
+    prefixes = [harness.Prefix('win64', 'win64', base), harness.Prefix('win32', 'win32', base)]
+    cut_short = None
     try:
         builds = [p.create(reuse=args.reuse) for p in prefixes]
         for prefix, build in zip(prefixes, builds):
             if build and build.wait() != 0:
-                print('wineboot failed for %s' % prefix.path)
-                return 2
+                raise RuntimeError('wineboot failed for %s' % prefix.path)
             prefix.finish()
         harness.P64, harness.P32 = prefixes
         print('prefixes ready in %.0f s' % (time.time() - start), flush=True)
         runner = unittest.TextTestRunner(verbosity=args.verbosity, resultclass=CountingResult,
                                          stream=sys.stdout)
-        result = runner.run(suite)
+        runner.run(suite)
+    except KeyboardInterrupt as e:
+        cut_short = 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
+    except Exception:
+        traceback.print_exc()
+        cut_short = 'stopped by an error'
     finally:
+        # No second interruption may skip the clean-up or the closing line.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
         for prefix in prefixes:
-            prefix.stop()
-    print('%d passed, %d failed' % (result.passed, result.failed))
-    return 0 if result.failed == 0 and result.wasSuccessful() else 1
+            try:
+                prefix.stop()
+            except Exception:
+                traceback.print_exc()
+        if lock:
+            shutil.rmtree(base, ignore_errors=True)
+            lock.close()
+    result = CountingResult.current
+    passed, failed = (result.passed, result.failed) if result else (0, 0)
+    if cut_short:
+        print('the run was %s; it counts as one more failure' % cut_short)
+        failed += 1
+    print('%d passed, %d failed' % (passed, failed), flush=True)
+    return 0 if failed == 0 and result and result.wasSuccessful() else 1
 
 
 if __name__ == '__main__':
