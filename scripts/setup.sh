@@ -32,9 +32,10 @@ packages=(
 
 # The packages above that dpkg does not list as installed.
 missing_packages() {
-    # One dpkg-query for all: "name arch status" per known package.
-    dpkg-query -W -f='${Package} ${Architecture} ${db:Status-Status}\n' \
-        "${packages[@]%%:*}" 2>/dev/null |
+    # One dpkg-query for all: "name arch status" per package it knows (it
+    # fails for those it has never seen, which are missing all the same).
+    { dpkg-query -W -f='${Package} ${Architecture} ${db:Status-Status}\n' \
+        "${packages[@]%%:*}" 2>/dev/null || true; } |
         awk -v want="${packages[*]}" -v native="$(dpkg --print-architecture)" '
             $3 == "installed" { have[$1 ":" $2] = 1 }
             END {
