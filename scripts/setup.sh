@@ -64,14 +64,19 @@ need_root() {
 
 # apt_install [-t SUITE] PACKAGE...: fetches the index, then installs.
 apt_install() {
-    local target=()
+    local target=() log fetched=yes
     if [ "$1" = -t ]; then target=(-t "$2"); shift 2; fi
-    if ! apt_get update; then
+    log=$(mktemp)
+    # apt-get update exits 0 when a source cannot be reached; its messages tell.
+    apt_get update 2>&1 | tee "$log" || fetched=no
+    grep -qE '^(Err:|E: |W: Failed to fetch|W: Some index files failed)' "$log" && fetched=no
+    rm -f "$log"
+    if [ $fetched = no ]; then
         # A part that failed (say one architecture's security index) may not
         # matter: go on only if what is needed can still be installed.
         apt_get install -s -y --no-install-recommends "${target[@]}" "$@" >/dev/null 2>&1 ||
-            stop "the package index could not be fetched (apt-get update failed, see above), so $* cannot be installed: check the network and the sources in /etc/apt, then run the command again."
-        say "apt-get update failed in part (see above), but $* can still be installed"
+            stop "the package index could not be fetched (apt-get update, see above), so $* cannot be installed: check the network and the sources in /etc/apt, then run the command again."
+        say "the package index was fetched only in part (see above), but $* can still be installed"
     fi
     apt_get install -y --no-install-recommends "${target[@]}" "$@" ||
         stop "apt-get install $* failed (see above)."
