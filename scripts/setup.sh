@@ -142,12 +142,16 @@ qemu_installed_major() {
 # Installs qemu-user-static from bookworm-backports, adding that suite (on the
 # main suite's mirror) to apt's sources when it is not there.
 install_qemu() {
-    local mirror list=/etc/apt/sources.list.d/bookworm-backports.list
+    local mirror list=/etc/apt/sources.list.d/bookworm-backports.list sources
     if ! grep -rqsE '^[^#]*bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-        mirror=$(awk '
+        # The main suite's mirror, from one-line or deb822 sources.
+        sources=$(find /etc/apt/sources.list /etc/apt/sources.list.d/ -maxdepth 1 -type f \
+                      \( -name '*.list' -o -name '*.sources' \) 2>/dev/null || true)
+        # shellcheck disable=SC2086  # file names without blanks
+        mirror=$([ -z "$sources" ] || awk '
             /^deb / && $3 == "bookworm" { print $2; exit }
             /^URIs:/ { uri = $2 } /^Suites:/ && / bookworm( |$)/ && uri { print uri; exit }
-            /^$/ { uri = "" }' /etc/apt/sources.list /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
+            /^$/ { uri = "" }' $sources || true)
         echo "deb ${mirror:-http://deb.debian.org/debian} bookworm-backports main" >"$list"
         say "added $list for a qemu that starts Wine's 32-bit programs quickly"
     fi
