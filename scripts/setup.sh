@@ -123,14 +123,16 @@ entry=qemu-i386
 qemu_major_needed=10
 
 # How this host starts the loader: "native", "qemu MAJOR.MINOR..." (an emulator
-# answers QEMU_VERSION instead of running it), or "refused: MESSAGE".
+# answers QEMU_VERSION instead of running it), "refused: Exec format error"
+# (the kernel will not run i386 code) or "broken: MESSAGE" (something else).
 probe_loader() {
     local out rc=0
     out=$(QEMU_VERSION=1 "$loader" --version 2>&1) || rc=$?
     case $rc:$out in
         0:wine-*) echo native ;;
         0:"qemu-i386 version "*) out=${out#qemu-i386 version }; echo "qemu ${out%% *}" ;;
-        *) echo "refused: $(head -1 <<<"$out" | sed 's/^.*: //')" ;;
+        *"Exec format error"*) echo "refused: Exec format error" ;;
+        *) echo "broken: $(head -1 <<<"$out")" ;;
     esac
 }
 
@@ -163,7 +165,7 @@ install_qemu() {
 mount_binfmt() {
     [ -e $binfmt/register ] && return 0
     mount -t binfmt_misc binfmt_misc $binfmt 2>/dev/null ||
-        stop "this kernel refuses 32-bit programs and has no binfmt_misc to hand them to qemu (mounting it on $binfmt failed): boot a kernel with IA-32 emulation (ia32_emulation=1) or with binfmt_misc."
+        stop "binfmt_misc, which hands i386 programs to qemu, is not available here (mounting it on $binfmt failed): use a kernel with IA-32 emulation (ia32_emulation=1) or with binfmt_misc."
 }
 
 # register NAME: hands i386 executables to qemu. F opens qemu now, so the entry
@@ -198,6 +200,7 @@ ensure_i386() {
             say "Wine's 32-bit programs ran through qemu $major (about a minute each), so qemu was upgraded and registered again: they now run through $how."
             return 0 ;;
     esac
+    [ "${how%%:*}" = refused ] || stop "Wine's 32-bit loader $loader does not start: ${how#broken: }"
     [ "$EUID" -eq 0 ] ||
         stop "this kernel refuses 32-bit programs (${how#refused: }), which Wine needs for velquist.exe, and handing them to qemu needs root: run the same command once as root (for instance with sudo), or boot with ia32_emulation=1."
     [ "$(qemu_installed_major)" -ge $qemu_major_needed ] || install_qemu
