@@ -20,8 +20,13 @@ import sys
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import peimage  # noqa: E402
-from peimage import PEError  # noqa: E402
+try:
+    import peimage  # noqa: E402
+    from peimage import PEError  # noqa: E402
+except ImportError as e:
+    print("FAIL cannot read executables: %s (Debian: apt-get install python3-pefile)" % e)
+    print("0 passed, 1 failed")
+    sys.exit(1)
 
 LANG_EN = 0x0409
 LANG_JA = 0x0411
@@ -435,6 +440,16 @@ def fixed_info_field(name, value):
     return mutate
 
 
+def version_string_header(key, rel, change):
+    """Changes a field of a version String node's header (2: ValueLength, 4: Type)."""
+    def mutate(pe, data):
+        table = pe.version_blocks("StringFileInfo")[0].StringTable[0]
+        header = table.entries_offsets[key.encode()][0] - 6
+        old = struct.unpack_from("<H", data, header + rel)[0]
+        patch(data, header + rel, struct.pack("<H", change(old)))
+    return mutate
+
+
 def icon_entry_field(fmt, rel, value, which=-1):
     def mutate(pe, data):
         r = pe.find_resources(peimage.RT_GROUP_ICON)[0]
@@ -507,6 +522,10 @@ MUTATIONS = [
     ("file type DLL", fixed_info_field("FileType", 2), "version: fixed"),
     ("OriginalFilename changed", replace_in_resource(
         peimage.RT_VERSION, "velquist.exe".encode("utf-16-le"), "velquist.exf".encode("utf-16-le")),
+     "version: 040904b0"),
+    ("version string stored as binary", version_string_header("ProductName", 4, lambda t: 0),
+     "version: 040904b0"),
+    ("version string without its NUL", version_string_header("ProductName", 2, lambda n: n - 1),
      "version: 040904b0"),
     ("string table 040904e4", replace_in_resource(
         peimage.RT_VERSION, "040904b0".encode("utf-16-le"), "040904e4".encode("utf-16-le")), "version: 040904b0"),
