@@ -139,9 +139,8 @@ class ManyRuns(unittest.TestCase):
                 commands = [('runmany', p.velquist, harness.hex16('velquist.exe /s'), str(count))]
                 commands += p.read_commands()
                 # The runs inherit the driver's stderr, so the trace holds every run's writes.
-                lines, stderr = p.driver('batch', stdin=''.join('\t'.join(c) + '\n' for c in commands),
-                                         debug=TRACE)
-                replies = lines
+                replies, stderr = p.driver('batch', stdin=''.join('\t'.join(c) + '\n' for c in commands),
+                                           debug=TRACE)
                 exits = replies[0]['exits']
                 self.assertEqual(len(exits), count)
                 self.assertLessEqual(set(exits), {0, 1, 3}, exits)
