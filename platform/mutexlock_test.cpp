@@ -11,7 +11,9 @@ class MutexLockTest : public FakeWinTest {};
 TEST_F(MutexLockTest, OwnsAFreeMutexAndReleasesItOnDestruction) {
     {
         CMutexLock lock(kName, 0);
-        EXPECT_EQ(nullptr, lock.m_hMutex);
+        // Nothing is created before the first Lock.
+        EXPECT_EQ("none", fakewin::MutexState(kName));
+        EXPECT_EQ(0, fakewin::OpenHandleCount());
         ASSERT_TRUE(lock.Lock());
         EXPECT_EQ("ours", fakewin::MutexState(kName));
     }
@@ -24,8 +26,9 @@ TEST_F(MutexLockTest, FailsAtOnceWhenOwnedOrAbandonedElsewhere) {
     {
         CMutexLock lock(kName, 0);
         EXPECT_FALSE(lock.Lock());
-        EXPECT_NE(nullptr, lock.m_hMutex);  // the handle stays until destruction
+        EXPECT_EQ(1, fakewin::OpenHandleCount());  // the handle stays until destruction
     }
+    EXPECT_EQ(0, fakewin::OpenHandleCount());
     EXPECT_EQ("elsewhere", fakewin::MutexState(kName));
     EXPECT_EQ(1, CountLog(L"wait Global\\test-lock 0"));
 
@@ -43,7 +46,8 @@ TEST_F(MutexLockTest, CreationAndWaitFailures) {
     {
         CMutexLock lock(kName, 0);
         EXPECT_FALSE(lock.Lock());
-        EXPECT_EQ(nullptr, lock.m_hMutex);
+        EXPECT_EQ(0, fakewin::OpenHandleCount());
+        EXPECT_EQ(0, CountLog(L"wait Global\\test-lock 0"));  // no handle to wait on
     }
     fakewin::InjectFault({fakewin::Op::Wait, static_cast<LONG>(WAIT_FAILED), kName, std::nullopt, 1});
     {
@@ -57,10 +61,9 @@ TEST_F(MutexLockTest, CreationAndWaitFailures) {
 TEST_F(MutexLockTest, NameIsTruncatedAndEmptyMeansUnnamed) {
     std::wstring longName(300, L'n');
     CMutexLock truncated(longName.c_str(), 7);
-    EXPECT_EQ(longName.substr(0, 259), truncated.m_szName);
-    EXPECT_EQ(7u, truncated.m_dwTimeout);
     ASSERT_TRUE(truncated.Lock());
     EXPECT_EQ("ours", fakewin::MutexState(longName.substr(0, 259)));
+    EXPECT_EQ(1, CountLog(L"wait " + longName.substr(0, 259) + L" 7"));  // the timeout is passed on
 
     CMutexLock unnamed(L"", 0);
     ASSERT_TRUE(unnamed.Lock());
@@ -70,13 +73,13 @@ TEST_F(MutexLockTest, NameIsTruncatedAndEmptyMeansUnnamed) {
 TEST_F(MutexLockTest, LockingAgainReusesTheHandle) {
     CMutexLock lock(kName, 0);
     ASSERT_TRUE(lock.Lock());
-    HANDLE first = lock.m_hMutex;
     ASSERT_TRUE(lock.Lock());
-    EXPECT_EQ(first, lock.m_hMutex);
     EXPECT_EQ(1, CountLog(L"createmutex"));
+    EXPECT_EQ(1, fakewin::OpenHandleCount());
     lock.Unlock();
+    EXPECT_EQ(0, fakewin::OpenHandleCount());
     lock.Unlock();  // a second unlock holds no handle and does nothing
-    EXPECT_EQ(nullptr, lock.m_hMutex);
+    EXPECT_EQ(1, CountLog(L"release Global\\test-lock"));
 }
 
 }  // namespace

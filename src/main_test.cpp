@@ -246,17 +246,6 @@ TEST_F(RunTest, LocksAreHeldThroughTheRunAndReleasedGlobalFirst) {
     EXPECT_EQ(1, CountLog(std::wstring(L"wait ") + kGlobalMutexName + L" 0"));
 }
 
-TEST_F(RunTest, JapaneseUserInterfaceGetsJapaneseTexts) {
-    fakewin::SetUiLanguage(fakewin::kJapanese);
-    fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
-    AnswerQuestionWith(IDYES);
-    EXPECT_EQ(EXIT_MODIFIED, Run(L""));
-    EXPECT_EQ((std::vector<std::wstring>{L"レジストリを修正します。よろしいですか？",
-                                         L"レジストリを修正しました。"}),
-              Texts());
-    EXPECT_EQ(L"Velquist", fakewin::Boxes()[0].caption);
-}
-
 TEST_F(RunTest, StringTablesHoldTheTextsInBothLanguages) {
     const struct {
         UINT id;

@@ -5,7 +5,8 @@ The picture: a folder (a path) whose name is being wrapped in straight double
 quotes, with a green check mark for "fixed". Each size has its own geometry so
 that the strokes land on whole pixels; 16x16 is drawn pixel by pixel.
 
-Python 3 standard library only. The output is the same bytes on every run.
+Python 3 standard library only; the preview needs ImageMagick's convert. The
+icon is the same bytes on every run.
 
     python3 tools/make_icon.py                  # writes res/velquist.ico
     python3 tools/make_icon.py --preview x.png  # also writes an enlarged sheet of all images
@@ -14,8 +15,8 @@ Python 3 standard library only. The output is the same bytes on every run.
 import argparse
 import os
 import struct
+import subprocess
 import sys
-import zlib
 
 # Colours (r, g, b).
 OUTLINE = (120, 72, 8)
@@ -348,76 +349,33 @@ def build_ico():
 
 # ---------------------------------------------------------------- preview
 
-def png(width, height, pixels):
-    """pixels: rows of (r, g, b, a)."""
-    raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in pixels)
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
-
-
-def decoded_images(ico):
-    """Reads back the images of an .ico as written above: [(size, bpp, rows)]."""
-    count = struct.unpack_from("<H", ico, 4)[0]
-    result = []
-    for i in range(count):
-        w, _, _, _, _, bpp, _, off = struct.unpack_from("<BBBBHHII", ico, 6 + 16 * i)
-        size = w or 256
-        ncol = 0 if bpp == 32 else 1 << bpp
-        pal_off = off + 40
-        bits_off = pal_off + 4 * ncol
-        stride = row_bytes(size * bpp)
-        mask_off = bits_off + stride * size
-        mstride = row_bytes(size)
-        rows = []
-        for y in range(size):
-            src_y = size - 1 - y
-            row = []
-            for x in range(size):
-                masked = (ico[mask_off + src_y * mstride + x // 8] >> (7 - x % 8)) & 1
-                if bpp == 32:
-                    b, g, r, a = ico[bits_off + src_y * stride + 4 * x:][:4]
-                else:
-                    byte = ico[bits_off + src_y * stride + (x * bpp) // 8]
-                    idx = (byte >> (8 - bpp - (x * bpp) % 8)) & ((1 << bpp) - 1)
-                    b, g, r, _ = ico[pal_off + 4 * idx:][:4]
-                    a = 0 if masked else 255
-                row.append((r, g, b, a))
-            rows.append(row)
-        result.append((size, bpp, rows))
-    return result
-
-
-def preview(ico, scale=6):
-    """One row per colour depth, each image enlarged; on a light checker so that alpha shows."""
-    images = decoded_images(ico)
+def preview(ico_path, png_path, scale=6):
+    """One row per colour depth, each image enlarged; on a light checker so that
+    alpha shows. ImageMagick reads the .ico back, masks and alpha included."""
     depths = [4, 8, 32]
+    sizes = (48, 32, 16)
     pad = 8
-    width = pad + sum(s * scale + pad for s in (48, 32, 16))
+    width = pad + sum(s * scale + pad for s in sizes)
     height = pad + len(depths) * (48 * scale + pad)
-    canvas = [[None] * width for _ in range(height)]
-    for yy in range(height):
-        for xx in range(width):
-            light = ((xx // 8) + (yy // 8)) % 2 == 0
-            canvas[yy][xx] = (236, 236, 236, 255) if light else (214, 214, 214, 255)
+    command = ["convert",
+               # An 8-pixel checker, tiled over the sheet.
+               "-size", "16x16", "xc:#ececec", "-fill", "#d6d6d6",
+               "-draw", "rectangle 8,0 15,7", "-draw", "rectangle 0,8 7,15",
+               "-write", "mpr:checker", "+delete",
+               "-size", "%dx%d" % (width, height), "tile:mpr:checker"]
     for row_i, depth in enumerate(depths):
         x0 = pad
         y0 = pad + row_i * (48 * scale + pad)
-        for size in (48, 32, 16):
-            found = [rows for s, b, rows in images if s == size and b == depth]
-            if found:
-                for y in range(size * scale):
-                    for x in range(size * scale):
-                        r, g, b, a = found[0][y // scale][x // scale]
-                        br, bg, bb, _ = canvas[y0 + y][x0 + x]
-                        canvas[y0 + y][x0 + x] = (
-                            (r * a + br * (255 - a)) // 255, (g * a + bg * (255 - a)) // 255,
-                            (b * a + bb * (255 - a)) // 255, 255)
+        for size in sizes:
+            if (size, depth) in IMAGES:
+                # -sample: whole pixels enlarged, no smoothing.
+                command += ["(", "%s[%d]" % (ico_path, IMAGES.index((size, depth))),
+                            "-sample", "%d%%" % (100 * scale), ")",
+                            "-geometry", "+%d+%d" % (x0, y0), "-composite"]
             x0 += size * scale + pad
-    return png(width, height, canvas)
+    # No time stamps, so that the same icon gives the same PNG.
+    command += ["-alpha", "off", "-depth", "8", "-strip", "-define", "png:exclude-chunks=date,time", png_path]
+    subprocess.run(command, check=True)
 
 
 def main():
@@ -426,12 +384,10 @@ def main():
     parser.add_argument("-o", "--output", default=os.path.join(here, "..", "res", "velquist.ico"))
     parser.add_argument("--preview", help="also write an enlarged PNG sheet of every image")
     args = parser.parse_args()
-    ico = build_ico()
     with open(args.output, "wb") as f:
-        f.write(ico)
+        f.write(build_ico())
     if args.preview:
-        with open(args.preview, "wb") as f:
-            f.write(preview(ico))
+        preview(args.output, args.preview)
     return 0
 
 

@@ -4,9 +4,33 @@
 #include <cstddef>
 #include <string>
 
-#include "matcher.h"
-
 namespace oracle {
+
+// White space written out from what Windows documents for GetStringTypeW
+// (CT_CTYPE1): C1_SPACE holds Unicode's White_Space set (the Zs separators,
+// the ASCII controls tab to carriage return, NEL, and the line and paragraph
+// separators); C1_BLANK adds the zero-width no-break space. Kept literal so
+// that the oracle never borrows the product's or the platform's answer.
+inline bool IsSpace(wchar_t c) {
+    static const struct {
+        wchar_t first, last;
+    } kRanges[] = {
+        {0x0009, 0x000D},  // tab, line feed, vertical tab, form feed, carriage return
+        {0x0020, 0x0020},  // space
+        {0x0085, 0x0085},  // next line
+        {0x00A0, 0x00A0},  // no-break space
+        {0x1680, 0x1680},  // ogham space mark
+        {0x2000, 0x200A},  // en quad .. hair space
+        {0x2028, 0x2029},  // line separator, paragraph separator
+        {0x202F, 0x202F},  // narrow no-break space
+        {0x205F, 0x205F},  // medium mathematical space
+        {0x3000, 0x3000},  // ideographic space
+        {0xFEFF, 0xFEFF},  // zero-width no-break space (blank, not space)
+    };
+    for (const auto& r : kRanges)
+        if (c >= r.first && c <= r.last) return true;
+    return false;
+}
 
 struct Split {
     bool matched = false;
@@ -31,7 +55,7 @@ inline Split FindUnquotedExe(const std::wstring& text) {
     size_t firstQuote = text.find(L'"');
     size_t firstSpace = std::wstring::npos;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (IsPatternSpace(text[i])) {
+        if (IsSpace(text[i])) {
             firstSpace = i;
             break;
         }

@@ -20,8 +20,13 @@ import sys
 import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import peimage  # noqa: E402
-from peimage import PEError  # noqa: E402
+try:
+    import peimage  # noqa: E402
+    from peimage import PEError  # noqa: E402
+except ImportError as e:
+    print("FAIL cannot read executables: %s (Debian: apt-get install python3-pefile)" % e)
+    print("0 passed, 1 failed")
+    sys.exit(1)
 
 LANG_EN = 0x0409
 LANG_JA = 0x0411
@@ -190,39 +195,39 @@ def check_manifest_dpi(pe, _):
     expect((found[0].text or "").strip() == "true", "dpiAware %r" % found[0].text)
 
 
-def version_tree(pe):
-    res = only_resource(pe, peimage.RT_VERSION, 1, LANG_EN, "version")
-    try:
-        return peimage.parse_version_node(res.data)
-    except PEError as e:
-        raise CheckFailed("version block unreadable: %s" % e)
+def version_root(pe):
+    only_resource(pe, peimage.RT_VERSION, 1, LANG_EN, "version")
+    roots = getattr(pe.pe, "VS_VERSIONINFO", None)
+    expect(roots, "version block unreadable")
+    return roots[0]
 
 
 def check_version_fixed(pe, version):
-    key, node_type, value, _, _ = version_tree(pe)
-    expect(key == "VS_VERSION_INFO" and node_type == 0, "root node %r type %d" % (key, node_type))
-    ffi = peimage.parse_fixed_file_info(value)
+    root = version_root(pe)
+    expect(root.Key == b"VS_VERSION_INFO" and root.Type == 0 and root.ValueLength == 52,
+           "root node %r type %d, value of %d bytes" % (root.Key, root.Type, root.ValueLength))
+    ffi, _ = pe.fixed_file_info()
     ms, ls = (version[0] << 16) | version[1], (version[2] << 16) | version[3]
-    want = dict(signature=0xFEEF04BD, file_version_ms=ms, file_version_ls=ls,
-                product_version_ms=ms, product_version_ls=ls, flags_mask=0x3F, flags=0,
-                os=0x40004, type=1)
+    want = dict(Signature=0xFEEF04BD, FileVersionMS=ms, FileVersionLS=ls,
+                ProductVersionMS=ms, ProductVersionLS=ls, FileFlagsMask=0x3F, FileFlags=0,
+                FileOS=0x40004, FileType=1)
     got = {k: ffi[k] for k in want}
     bad = ["%s 0x%x (expected 0x%x)" % (k, got[k], want[k]) for k in want if got[k] != want[k]]
     expect(not bad, "; ".join(bad))
 
 
 def version_strings(pe):
-    _, _, _, children, _ = version_tree(pe)
-    sfi = [c for c in children if c[0] == "StringFileInfo"]
+    version_root(pe)
+    sfi = pe.version_blocks("StringFileInfo")
     expect(len(sfi) == 1, "%d StringFileInfo blocks" % len(sfi))
-    tables = sfi[0][3]
-    expect([t[0] for t in tables] == ["040904b0"], "string tables %r" % [t[0] for t in tables])
+    tables = sfi[0].StringTable
+    expect([t.LangID for t in tables] == [b"040904b0"], "string tables %r" % [t.LangID for t in tables])
     strings = {}
-    for key, node_type, value, _, _ in tables[0][3]:
-        expect(node_type == 1, "string %r is stored as binary" % key)
+    for key, s in pe.version_strings(tables[0]).items():
+        expect(s.node_type == 1, "string %r is stored as binary" % key)
         # The declared length counts exactly one terminating NUL.
-        expect(value.endswith("\0") and "\0" not in value[:-1], "string %r holds %r" % (key, value))
-        strings[key] = value[:-1]
+        expect(s.stored == s.text + "\0", "string %r holds %r" % (key, s.stored))
+        strings[key] = s.text
     return strings
 
 
@@ -241,14 +246,14 @@ def check_version_strings(pe, version):
 
 
 def check_version_translation(pe, _):
-    _, _, _, children, _ = version_tree(pe)
-    vfi = [c for c in children if c[0] == "VarFileInfo"]
+    version_root(pe)
+    vfi = pe.version_blocks("VarFileInfo")
     expect(len(vfi) == 1, "%d VarFileInfo blocks" % len(vfi))
-    tr = [v for v in vfi[0][3] if v[0] == "Translation"]
-    expect(len(tr) == 1 and tr[0][1] == 0, "Translation entries %r" % [(v[0], v[1]) for v in tr])
-    raw = tr[0][2]
-    pairs = [struct.unpack_from("<HH", raw, i) for i in range(0, len(raw) - len(raw) % 4, 4)]
-    expect(len(raw) == 4 and pairs == [(0x0409, 1200)], "Translation %r" % [(hex(a), b) for a, b in pairs])
+    tr = [v for v in vfi[0].Var if b"Translation" in v.entry]
+    expect(len(tr) == 1 and tr[0].Type == 0, "Translation entries %r" % [(v.entry, v.Type) for v in tr])
+    # pefile gives the pairs as text: "0x0409 0x04b0" for one language and code page.
+    pairs = tr[0].entry[b"Translation"].split()
+    expect(tr[0].ValueLength == 4 and pairs == ["0x0409", "0x04b0"], "Translation %r" % pairs)
 
 
 def icon_group(pe):
@@ -308,14 +313,11 @@ def check_strings(lang, column):
                "string blocks %r, expected one block %d per language" % (
                    [(n, hex(l)) for n, l in tags], block_id))
         res = [r for r in blocks if r.lang == lang][0]
-        try:
-            strings = peimage.parse_string_block(res.data)
-        except PEError as e:
-            raise CheckFailed(str(e))
+        strings = pe.string_block(res)
         base = (block_id - 1) * 16
         for sid in range(base, base + 16):
             want = MESSAGES[sid][column] if sid in MESSAGES else ""
-            got = strings[sid - base]
+            got = strings.get(sid, "")
             expect(got == want, "string %d is %r, expected %r" % (sid, got, want))
     return check
 
@@ -433,10 +435,18 @@ def hide_lookup_string(name):
 
 def fixed_info_field(name, value):
     def mutate(pe, data):
-        r = pe.find_resources(peimage.RT_VERSION)[0]
-        value_off = peimage.parse_version_node(r.data)[4]
-        patch(data, r.data_offset + value_off + 4 * peimage.FIXED_FILE_INFO_FIELDS.index(name),
-              struct.pack("<I", value))
+        _, info = pe.fixed_file_info()
+        patch(data, info.get_field_absolute_offset(name), struct.pack("<I", value))
+    return mutate
+
+
+def version_string_header(key, rel, change):
+    """Changes a field of a version String node's header (2: ValueLength, 4: Type)."""
+    def mutate(pe, data):
+        table = pe.version_blocks("StringFileInfo")[0].StringTable[0]
+        header = table.entries_offsets[key.encode()][0] - 6
+        old = struct.unpack_from("<H", data, header + rel)[0]
+        patch(data, header + rel, struct.pack("<H", change(old)))
     return mutate
 
 
@@ -504,14 +514,18 @@ MUTATIONS = [
      "manifest: common controls"),
     ("manifest not DPI aware", replace_in_resource(peimage.RT_MANIFEST, b">true</", b">fals</"), "manifest: dpiAware"),
     ("version in language 0x0000", set_resource_lang(peimage.RT_VERSION, 0), "version: fixed"),
-    ("file version build 1001", fixed_info_field("file_version_ls", 0x03E90000), "version: fixed"),
-    ("product version 2.0", fixed_info_field("product_version_ms", 0x00020000), "version: fixed"),
-    ("flags mask 0x17", fixed_info_field("flags_mask", 0x17), "version: fixed"),
-    ("debug flag", fixed_info_field("flags", 1), "version: fixed"),
-    ("file OS 0x4", fixed_info_field("os", 4), "version: fixed"),
-    ("file type DLL", fixed_info_field("type", 2), "version: fixed"),
+    ("file version build 1001", fixed_info_field("FileVersionLS", 0x03E90000), "version: fixed"),
+    ("product version 2.0", fixed_info_field("ProductVersionMS", 0x00020000), "version: fixed"),
+    ("flags mask 0x17", fixed_info_field("FileFlagsMask", 0x17), "version: fixed"),
+    ("debug flag", fixed_info_field("FileFlags", 1), "version: fixed"),
+    ("file OS 0x4", fixed_info_field("FileOS", 4), "version: fixed"),
+    ("file type DLL", fixed_info_field("FileType", 2), "version: fixed"),
     ("OriginalFilename changed", replace_in_resource(
         peimage.RT_VERSION, "velquist.exe".encode("utf-16-le"), "velquist.exf".encode("utf-16-le")),
+     "version: 040904b0"),
+    ("version string stored as binary", version_string_header("ProductName", 4, lambda t: 0),
+     "version: 040904b0"),
+    ("version string without its NUL", version_string_header("ProductName", 2, lambda n: n - 1),
      "version: 040904b0"),
     ("string table 040904e4", replace_in_resource(
         peimage.RT_VERSION, "040904b0".encode("utf-16-le"), "040904e4".encode("utf-16-le")), "version: 040904b0"),

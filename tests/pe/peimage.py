@@ -1,11 +1,15 @@
-"""A small reader of 32-bit PE executables: headers, imports and resources.
+"""The packaging checks' view of a 32-bit PE executable, read by pefile.
 
-Reads only what the packaging checks need, and refuses (PEError) anything it
-does not understand rather than guessing. Every structure read records its file
-offset, so that tests can patch a copy of the file at exactly that place.
+pefile reads the headers, imports, resource tree, string tables and version
+block; this module only lays them out as the checks use them, each with the
+file offset it was read from, so that tests can patch a copy of the file at
+exactly that place. Icon groups and icon images, which pefile leaves as raw
+bytes, are read here.
 """
 
 import struct
+
+import pefile
 
 RT_ICON = 3
 RT_STRING = 6
@@ -15,7 +19,6 @@ RT_MANIFEST = 24
 
 IMAGE_FILE_MACHINE_I386 = 0x014C
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
-IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x0100
 IMAGE_FILE_RELOCS_STRIPPED = 0x0001
@@ -29,17 +32,20 @@ DIR_BASERELOC = 5
 DIR_BOUND_IMPORT = 11
 DIR_DELAY_IMPORT = 13
 
+# pefile's names of the VS_FIXEDFILEINFO members, in their stored order.
+FIXED_FILE_INFO_FIELDS = ("Signature", "StrucVersion", "FileVersionMS", "FileVersionLS",
+                          "ProductVersionMS", "ProductVersionLS", "FileFlagsMask", "FileFlags",
+                          "FileOS", "FileType", "FileSubtype", "FileDateMS", "FileDateLS")
 
-class PEError(Exception):
-    pass
+PEError = pefile.PEFormatError
 
 
 class Field:
     """A header value and where it is stored in the file."""
 
-    def __init__(self, value, offset, fmt):
-        self.value = value
-        self.offset = offset
+    def __init__(self, structure, name, fmt="H"):
+        self.value = getattr(structure, name)
+        self.offset = structure.get_field_absolute_offset(name)
         self.fmt = fmt
 
 
@@ -63,150 +69,73 @@ class Import:
         self.name_offsets = name_offsets  # {name: file offset of its text}
 
 
+class VersionString:
+    """One text of a StringTable as stored: the declared length in units and
+    the node type, besides the text up to its first NUL."""
+
+    def __init__(self, text, value_units, node_type, stored):
+        self.text = text
+        self.value_units = value_units
+        self.node_type = node_type
+        self.stored = stored  # the declared units as stored, NULs included
+
+
 class PEImage:
     def __init__(self, data):
         self.data = bytes(data)
-        self._parse_headers()
-        self.imports = self._parse_imports()
-        self.resources = self._parse_resources()
-
-    # ------------------------------------------------------------ basics
-    def _u(self, fmt, off):
-        size = struct.calcsize(fmt)
-        if off < 0 or off + size > len(self.data):
-            raise PEError("read of %d bytes at 0x%x runs past the end of the file" % (size, off))
-        return struct.unpack_from("<" + fmt, self.data, off)
-
-    def _field(self, fmt, off):
-        return Field(self._u(fmt, off)[0], off, fmt)
-
-    def rva_to_offset(self, rva, length=1):
-        for name, va, vsize, raw, rsize in self.sections:
-            if va <= rva and rva + length <= va + max(vsize, rsize):
-                if rva - va + length > rsize:
-                    raise PEError("RVA 0x%x lies in the uninitialised part of %s" % (rva, name))
-                return raw + (rva - va)
-        raise PEError("RVA 0x%x (length %d) is in no section" % (rva, length))
-
-    def read_rva(self, rva, length):
-        off = self.rva_to_offset(rva, max(length, 1))
-        return self.data[off:off + length]
-
-    def cstring_at(self, off):
-        end = self.data.find(b"\0", off)
-        if end < 0:
-            raise PEError("unterminated string at 0x%x" % off)
-        return self.data[off:end]
-
-    # ------------------------------------------------------------ headers
-    def _parse_headers(self):
-        if self.data[:2] != b"MZ":
-            raise PEError("no MZ signature")
-        pe = self._u("I", 0x3C)[0]
-        if self.data[pe:pe + 4] != b"PE\0\0":
-            raise PEError("no PE signature")
-        coff = pe + 4
-        self.machine = self._field("H", coff)
-        nsections = self._u("H", coff + 2)[0]
-        opt_size = self._u("H", coff + 16)[0]
-        self.characteristics = self._field("H", coff + 18)
-        opt = coff + 20
-        self.magic = self._field("H", opt)
-        if self.magic.value != 0x10B:
-            raise PEError("optional header magic 0x%x is not PE32" % self.magic.value)
-        self.major_os = self._field("H", opt + 40)
-        self.minor_os = self._field("H", opt + 42)
-        self.major_image = self._field("H", opt + 44)
-        self.minor_image = self._field("H", opt + 46)
-        self.major_subsystem = self._field("H", opt + 48)
-        self.minor_subsystem = self._field("H", opt + 50)
-        self.subsystem = self._field("H", opt + 68)
-        self.dll_characteristics = self._field("H", opt + 70)
-        ndirs = self._u("I", opt + 92)[0]
-        self.directories = []
-        for i in range(min(ndirs, 16)):
-            rva, size = self._u("II", opt + 96 + 8 * i)
-            self.directories.append((rva, size, opt + 96 + 8 * i))
+        pe = pefile.PE(data=self.data, fast_load=True)
+        if pe.OPTIONAL_HEADER.Magic != 0x10B:
+            raise PEError("optional header magic 0x%x is not PE32" % pe.OPTIONAL_HEADER.Magic)
+        pe.parse_data_directories(directories=[DIR_IMPORT, DIR_RESOURCE])
+        self.pe = pe
+        fh, oh = pe.FILE_HEADER, pe.OPTIONAL_HEADER
+        self.machine = Field(fh, "Machine")
+        self.characteristics = Field(fh, "Characteristics")
+        self.major_os = Field(oh, "MajorOperatingSystemVersion")
+        self.minor_os = Field(oh, "MinorOperatingSystemVersion")
+        self.major_subsystem = Field(oh, "MajorSubsystemVersion")
+        self.minor_subsystem = Field(oh, "MinorSubsystemVersion")
+        self.subsystem = Field(oh, "Subsystem")
+        self.dll_characteristics = Field(oh, "DllCharacteristics")
+        self.directories = [(d.VirtualAddress, d.Size, d.get_file_offset()) for d in oh.DATA_DIRECTORY]
         while len(self.directories) < 16:
             self.directories.append((0, 0, None))
-        self.sections = []
-        sec = opt + opt_size
-        for i in range(nsections):
-            raw_name, vsize, va, rsize, raw = self._u("8sIIII", sec + 40 * i)
-            self.sections.append((raw_name.rstrip(b"\0").decode("ascii", "replace"), va, vsize, raw, rsize))
+        self.imports = self._imports()
+        self.resources = self._resources()
 
     def directory(self, index):
         rva, size, _ = self.directories[index]
         return rva, size
 
-    # ------------------------------------------------------------ imports
-    def _parse_imports(self):
-        rva, size = self.directory(DIR_IMPORT)
+    def _imports(self):
         result = []
-        if not rva:
-            return result
-        off = self.rva_to_offset(rva, 20)
-        while True:
-            lookup, _, _, name_rva, iat = self._u("IIIII", off)
-            if not (lookup or name_rva or iat):
-                break
-            name_off = self.rva_to_offset(name_rva)
-            dll = self.cstring_at(name_off).decode("ascii")
+        for entry in getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", []):
             names, ordinals, name_offsets = [], [], {}
-            thunk = self.rva_to_offset(lookup or iat, 4)
-            while True:
-                entry = self._u("I", thunk)[0]
-                if entry == 0:
-                    break
-                if entry & 0x80000000:
-                    ordinals.append(entry & 0xFFFF)
+            for imp in entry.imports:
+                if imp.import_by_ordinal:
+                    ordinals.append(imp.ordinal)
                 else:
-                    hint_off = self.rva_to_offset(entry, 3)
-                    name = self.cstring_at(hint_off + 2).decode("ascii")
+                    name = imp.name.decode("ascii")
                     names.append(name)
-                    name_offsets[name] = hint_off + 2
-                thunk += 4
-            result.append(Import(dll, names, ordinals, name_off, name_offsets))
-            off += 20
+                    name_offsets[name] = imp.name_offset
+            result.append(Import(entry.dll.decode("ascii"), names, ordinals,
+                                 self.pe.get_offset_from_rva(entry.struct.Name), name_offsets))
         return result
 
-    # ------------------------------------------------------------ resources
-    def _parse_resources(self):
-        rva, size = self.directory(DIR_RESOURCE)
-        if not rva:
-            return []
-        base = self.rva_to_offset(rva, 16)
+    def _resources(self):
         out = []
-
-        def entries(dir_off, depth):
-            if depth > 2:
-                raise PEError("resource tree deeper than three levels")
-            named, ided = self._u("HH", dir_off + 12)
-            for i in range(named + ided):
-                eoff = dir_off + 16 + 8 * i
-                name, target = self._u("II", eoff)
-                if name & 0x80000000:
-                    # Named entries: Unicode length-prefixed string.
-                    soff = base + (name & 0x7FFFFFFF)
-                    length = self._u("H", soff)[0]
-                    key = self.data[soff + 2:soff + 2 + 2 * length].decode("utf-16-le")
-                else:
-                    key = name & 0xFFFF
-                yield key, target, eoff
-
-        for type_id, t_target, _ in entries(base, 0):
-            if not t_target & 0x80000000:
-                raise PEError("resource type %r is a leaf" % (type_id,))
-            for name_id, n_target, _ in entries(base + (t_target & 0x7FFFFFFF), 1):
-                if not n_target & 0x80000000:
-                    raise PEError("resource %r/%r is a leaf" % (type_id, name_id))
-                for lang, l_target, l_off in entries(base + (n_target & 0x7FFFFFFF), 2):
-                    if l_target & 0x80000000:
-                        raise PEError("resource %r/%r/%r is not a leaf" % (type_id, name_id, lang))
-                    data_rva, data_size, codepage, _ = self._u("IIII", base + l_target)
-                    data_off = self.rva_to_offset(data_rva, data_size)
-                    out.append(Resource(type_id, name_id, lang, self.data[data_off:data_off + data_size],
-                                        data_off, l_off, codepage))
+        root = getattr(self.pe, "DIRECTORY_ENTRY_RESOURCE", None)
+        for type_entry in root.entries if root else []:
+            for name_entry in _subdirectory(type_entry):
+                for lang_entry in _subdirectory(name_entry):
+                    if not hasattr(lang_entry, "data"):
+                        raise PEError("resource %r/%r/%r is not a leaf" % (
+                            _key(type_entry), _key(name_entry), _key(lang_entry)))
+                    leaf = lang_entry.data.struct
+                    out.append(Resource(_key(type_entry), _key(name_entry), lang_entry.id,
+                                        self.pe.get_data(leaf.OffsetToData, leaf.Size),
+                                        self.pe.get_offset_from_rva(leaf.OffsetToData),
+                                        lang_entry.struct.get_file_offset(), leaf.CodePage))
         return out
 
     def find_resources(self, type_id, name_id=None, lang=None):
@@ -214,78 +143,48 @@ class PEImage:
                 if r.type_id == type_id and (name_id is None or r.name_id == name_id)
                 and (lang is None or r.lang == lang)]
 
+    # ------------------------------------------------------------ version block
+    def fixed_file_info(self):
+        """The VS_FIXEDFILEINFO as a dict, and its structure (for field offsets)."""
+        infos = getattr(self.pe, "VS_FIXEDFILEINFO", None)
+        if not infos:
+            raise PEError("no VS_FIXEDFILEINFO in the version block")
+        return {name: getattr(infos[0], name) for name in FIXED_FILE_INFO_FIELDS}, infos[0]
 
-# ---------------------------------------------------------------- resource formats
+    def version_blocks(self, name):
+        """The StringFileInfo or VarFileInfo blocks of the version block."""
+        key = name.encode()
+        return [entry for group in getattr(self.pe, "FileInfo", []) for entry in group
+                if getattr(entry, "Key", None) == key]
 
-def parse_version_node(data, off=0):
-    """One node of a VS_VERSIONINFO tree: (key, type, value, children, value_offset).
+    def version_strings(self, table):
+        """{key: VersionString} of one StringTable."""
+        result = {}
+        for key, (key_offset, value_offset) in table.entries_offsets.items():
+            # The String node's header (Length, ValueLength, Type) precedes its key.
+            _, value_units, node_type = struct.unpack_from("<HHH", self.data, key_offset - 6)
+            stored = self.data[value_offset:value_offset + 2 * value_units].decode("utf-16-le", "replace")
+            result[key.decode()] = VersionString(table.entries[key].decode(), value_units, node_type, stored)
+        return result
 
-    value is bytes for binary nodes and str for text nodes (the declared length,
-    terminator included, is kept so that callers can insist on exactly one NUL).
-    """
-    if off + 6 > len(data):
-        raise PEError("version node at %d runs past the data" % off)
-    length, value_len, node_type = struct.unpack_from("<HHH", data, off)
-    end = off + length
-    if length < 6 or end > len(data):
-        raise PEError("version node at %d has bad length %d" % (off, length))
-    pos = off + 6
-    key_end = pos
-    while True:
-        if key_end + 2 > end:
-            raise PEError("unterminated version key at %d" % off)
-        if data[key_end:key_end + 2] == b"\0\0":
-            break
-        key_end += 2
-    key = data[pos:key_end].decode("utf-16-le")
-    pos = (key_end + 2 + 3) & ~3
-    value_off = pos
-    if node_type == 1:
-        value_bytes = 2 * value_len
-        value = data[pos:pos + value_bytes].decode("utf-16-le")
-    elif node_type == 0:
-        value_bytes = value_len
-        value = data[pos:pos + value_bytes]
-    else:
-        raise PEError("version node %r has type %d" % (key, node_type))
-    if pos + value_bytes > end:
-        raise PEError("value of version node %r runs past the node" % key)
-    pos = (pos + value_bytes + 3) & ~3
-    children = []
-    while pos < end:
-        child = parse_version_node(data, pos)
-        children.append(child)
-        child_len = struct.unpack_from("<H", data, pos)[0]
-        pos = (pos + child_len + 3) & ~3
-    return key, node_type, value, children, value_off
+    def string_block(self, resource):
+        """{string id: text} of one RT_STRING block; empty strings are absent."""
+        strings = {}
+        pefile.parse_strings(resource.data, (resource.name_id - 1) * 16, strings)
+        return strings
 
 
-FIXED_FILE_INFO_FIELDS = ("signature", "struc_version", "file_version_ms", "file_version_ls",
-                          "product_version_ms", "product_version_ls", "flags_mask", "flags",
-                          "os", "type", "subtype", "date_ms", "date_ls")
+def _key(entry):
+    return entry.id if entry.name is None else str(entry.name)
 
 
-def parse_fixed_file_info(value):
-    if len(value) != 52:
-        raise PEError("VS_FIXEDFILEINFO is %d bytes, not 52" % len(value))
-    return dict(zip(FIXED_FILE_INFO_FIELDS, struct.unpack("<13I", value)))
+def _subdirectory(entry):
+    if not hasattr(entry, "directory"):
+        raise PEError("resource %r is a leaf" % (_key(entry),))
+    return entry.directory.entries
 
 
-def parse_string_block(data):
-    """The sixteen strings of one RT_STRING block."""
-    strings = []
-    pos = 0
-    for _ in range(16):
-        if pos + 2 > len(data):
-            raise PEError("string block ends after %d strings" % len(strings))
-        n = struct.unpack_from("<H", data, pos)[0]
-        pos += 2
-        if pos + 2 * n > len(data):
-            raise PEError("string %d runs past its block" % len(strings))
-        strings.append(data[pos:pos + 2 * n].decode("utf-16-le"))
-        pos += 2 * n
-    return strings
-
+# ---------------------------------------------------------------- icon formats
 
 def parse_group_icon(data):
     """GRPICONDIR: (reserved, type, [entries]); entries as dicts."""

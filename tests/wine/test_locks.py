@@ -1,6 +1,7 @@
 """The two named mutexes against other processes: held, taken by a second
 instance, abandoned by a dead owner, and many runs started at once."""
 
+import contextlib
 import unittest
 
 import harness
@@ -103,16 +104,57 @@ class AbandonedLocks(unittest.TestCase):
 
 
 class ManyRuns(unittest.TestCase):
+    def test_of_runs_started_together_only_one_reaches_the_question(self):
+        # Each run that got past the locks would hold its question box open
+        # until answered, so while none is answered every other run must
+        # already have failed. Without the locks each of them asks.
+        p = harness.P64
+        count = 4
+        p.seed(BROKEN)
+        with contextlib.ExitStack() as stack:
+            runs = [stack.enter_context(p.popen(*p.run_command('velquist.exe', ['stdin', 'stdin'],
+                                                                 timeout_ms=180000)))
+                    for _ in range(count)]
+            stack.callback(_kill_waiting, runs)
+            firsts = [box_of(r.expect(timeout=180)) for r in runs]
+            expected = [question()] + [message(106)] * (count - 1)
+            self.assertEqual(sorted(b['text'] for b in firsts), sorted(b['text'] for b in expected))
+            self.assertCountEqual(firsts, expected)
+            self.assertEqual(p.state(), State.of(BROKEN))  # the losers wrote nothing
+            results = []
+            for run, first in zip(runs, firsts):
+                if first == question():
+                    run.send('yes')
+                    self.assertEqual(box_of(run.expect(timeout=180)), message(105))
+                run.send('ok')
+                results.append(normalise(run.finish(timeout=180)[-1]))
+        self.assertEqual(sorted(r['exit'] for r in results), [0] + [1] * (count - 1))
+        self.assertEqual(p.state(), REPAIRED)
+
     def test_runs_started_together_repair_each_value_exactly_once(self):
         p = harness.P64
         for count in (16, 8, 12):
             with self.subTest(count=count):
                 p.seed(BROKEN)
-                replies = p.batch([('runmany', p.velquist, harness.hex16('velquist.exe /s'),
-                                    str(count))] + p.read_commands())
+                commands = [('runmany', p.velquist, harness.hex16('velquist.exe /s'), str(count))]
+                commands += p.read_commands()
+                # The runs inherit the driver's stderr, so the trace holds every run's writes.
+                replies, stderr = p.driver('batch', stdin=''.join('\t'.join(c) + '\n' for c in commands),
+                                           debug=TRACE)
                 exits = replies[0]['exits']
                 self.assertEqual(len(exits), count)
                 self.assertLessEqual(set(exits), {0, 1, 3}, exits)
                 self.assertIn(0, exits)
+                writes = sorted(e[1] for e in registry_log(stderr) if e[0] == 'set')
+                self.assertEqual(writes, ['DisplayIcon', 'ImagePath', 'UninstallString'])
                 self.assertEqual(p.state_from(replies[1:]), REPAIRED)
 
+
+def _kill_waiting(runs):
+    """Ends the runs still waiting for an answer when a check failed."""
+    for run in runs:
+        if run.proc.poll() is None and not run.proc.stdin.closed:
+            try:
+                run.send('kill')
+            except OSError:
+                pass
