@@ -26,6 +26,11 @@ command -v xwininfo >/dev/null || need+=(x11-utils)
 # Wine's own fonts (Tahoma, Marlett) for the screenshots' captions and buttons.
 [ -e /usr/share/wine/fonts/marlett.ttf ] || need+=(fonts-wine)
 command -v python3 >/dev/null || need+=(python3)
+# Releases: signing, certificate checks, and the PE reader of the release test
+# (a Debian module, so it is Debian's python3 that has it).
+command -v osslsigncode >/dev/null || need+=(osslsigncode)
+command -v openssl >/dev/null || need+=(openssl)
+/usr/bin/python3 -c 'import pefile' 2>/dev/null || need+=(python3-pefile)
 
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing ${need[*]}"
