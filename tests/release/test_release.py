@@ -190,8 +190,8 @@ class Suite:
     def test_unsigned_release(self):
         data = self.unsigned_release()
         folder = release_dir(self.unsigned_dist)
-        expect(listing(self.unsigned_dist) == ["velquist-%s" % project_version()],
-               "dist holds %s" % listing(self.unsigned_dist))
+        expect(os.listdir(self.unsigned_dist) == ["velquist-%s" % project_version()],
+               "dist holds %s" % os.listdir(self.unsigned_dist))
         expect(sorted(os.listdir(folder)) == ["SHA256SUMS", "velquist.exe"], "release holds %s" % os.listdir(folder))
         run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder)
         expect(verify(os.path.join(folder, "velquist.exe"), self.pki.ca).returncode != 0,
@@ -229,7 +229,7 @@ class Suite:
         run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder)
         proc = verify(signed_path, self.pki.ca)
         expect(proc.returncode == 0, "verify failed:\n" + proc.stdout + proc.stderr)
-        expect("Signature successfully verified" in proc.stdout, proc.stdout)
+        expect("Signature verification: ok" in proc.stdout, proc.stdout)
         expect("Message digest algorithm  : SHA256" in proc.stdout, "digest is not SHA-256:\n" + proc.stdout)
         expect("Text description: Velquist" in proc.stdout, "program name is not Velquist:\n" + proc.stdout)
         # Without a trusted root, the chain must not verify.
