@@ -15,8 +15,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# What a release ships and signs: CMake targets of the Windows build, each
-# giving build/windows/<target>.exe.
+# What a release ships and signs, in this order in SHA256SUMS: CMake targets
+# of the Windows build, each giving build/windows/<target>.exe. Every target
+# is built reproducibly, so shipping one more is a matter of this line.
 SHIPPED=(velquist)
 
 die() { echo "release: $*" >&2; exit 1; }
@@ -161,6 +162,6 @@ done
 
 final=$dist/velquist-$version
 [ ! -e "$final" ] || mv "$final" "$stage/previous"
-mv "$out" "$final"
+mv -T "$out" "$final"
 echo "release: $final ($([ "$mode" = unsigned ] && echo unsigned || echo signed), commit $commit)"
 (cd "$final" && sed 's/^/  /' SHA256SUMS)
