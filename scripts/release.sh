@@ -13,6 +13,14 @@
 # Nothing is written under DIST_DIR until every file is built, signed and
 # summed; a failure leaves DIST_DIR as it was.
 set -euo pipefail
+
+# Paths given relative to where the caller stands, before moving to the checkout.
+for var in SIGN_CERT SIGN_KEY SIGN_PKCS12 SIGN_PASS_FILE SIGN_PKCS11_MODULE DIST_DIR; do
+    case ${!var:-} in
+        ''|/*|pkcs11:*) ;;
+        *) printf -v "$var" '%s' "$PWD/${!var}" ;;
+    esac
+done
 cd "$(dirname "$0")/.."
 
 # What a release ships and signs, in this order in SHA256SUMS: CMake targets
@@ -65,6 +73,10 @@ if [ -n "$SIGN_PASS_FILE" ]; then
     passin=(-passin "file:$SIGN_PASS_FILE")
 fi
 
+pkcs12() {  # openssl pkcs12 ARGS...: bundles exported by older Windows use legacy ciphers
+    openssl pkcs12 "$@" 2>/dev/null || openssl pkcs12 -legacy "$@" 2>/dev/null
+}
+
 check_signer() {  # PEM-FILE (signer first) VAR-NAME
     local cert=$1 var=$2 eku start
     openssl x509 -in "$cert" -noout 2>/dev/null || die "$var: no PEM certificate in ${!var}"
@@ -105,10 +117,10 @@ case $mode in
         ;;
     pkcs12)
         need_file SIGN_PKCS12
-        openssl pkcs12 -in "$SIGN_PKCS12" "${passin[@]}" -nokeys -clcerts -out "$work/signer.pem" 2>/dev/null ||
+        pkcs12 -in "$SIGN_PKCS12" "${passin[@]}" -nokeys -clcerts -out "$work/signer.pem" ||
             die "SIGN_PKCS12: cannot open $SIGN_PKCS12 (not a PKCS#12 file, or the password in SIGN_PASS_FILE is wrong or missing)"
         check_signer "$work/signer.pem" SIGN_PKCS12
-        openssl pkcs12 -in "$SIGN_PKCS12" "${passin[@]}" -nocerts -nodes 2>/dev/null |
+        pkcs12 -in "$SIGN_PKCS12" "${passin[@]}" -nocerts -nodes |
             openssl pkey -pubout -out "$work/key.pub" 2>/dev/null ||
             die "SIGN_PKCS12: no private key in $SIGN_PKCS12"
         same_key "$work/signer.pem" "$work/key.pub" SIGN_PKCS12
@@ -157,7 +169,7 @@ for target in "${SHIPPED[@]}"; do
         die "$target.exe without its signature is not the file that was built"
     rm -f "$work/unsigned.exe"
 done
-(cd "$out" && sha256sum -- *.exe >SHA256SUMS && sha256sum -c --quiet SHA256SUMS) ||
+(cd "$out" && sha256sum -- "${SHIPPED[@]/%/.exe}" >SHA256SUMS && sha256sum -c --quiet SHA256SUMS) ||
     die "SHA256SUMS does not check"
 
 final=$dist/velquist-$version

@@ -167,9 +167,12 @@ class TimeStampServer:
 # ---------------------------------------------------------------- helpers
 
 
-def release(dist, env=None, check=True):
+def release(dist, env=None, check=True, cwd=None):
+    """make release; with cwd, the script run from there (paths relative to it)."""
     full = {"DIST_DIR": dist}
     full.update(env or {})
+    if cwd:
+        return run(["bash", os.path.join(ROOT, "scripts", "release.sh")], env=full, check=check, cwd=cwd)
     return run(["make", "--no-print-directory", "release"], env=full, check=check)
 
 
@@ -321,11 +324,13 @@ class Suite:
         self.signed = os.path.join(release_dir(dist), "velquist.exe")
 
     def test_signed_with_pkcs12_time_stamp_and_source_date_epoch(self):
-        dist = os.path.join(self.tmp, "pfx")
         tsa = TimeStampServer(self.pki)
         try:
-            release(dist, {"SIGN_PKCS12": self.pki.pfx, "SIGN_PASS_FILE": self.pki.pass_file,
-                           "SIGN_TIMESTAMP_URL": tsa.url, "SOURCE_DATE_EPOCH": "1234567890"})
+            # Paths relative to the caller's folder, not the checkout.
+            release("pfx", {"SIGN_PKCS12": os.path.basename(self.pki.pfx), "SIGN_PASS_FILE": "password",
+                            "SIGN_TIMESTAMP_URL": tsa.url, "SOURCE_DATE_EPOCH": "1234567890"},
+                    cwd=self.pki.dir)
+            dist = os.path.join(self.pki.dir, "pfx")
         finally:
             tsa.stop()
         stripped = self.check_signed(dist, 1234567890, True)
