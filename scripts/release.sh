@@ -107,8 +107,9 @@ case $mode in
                 die "SIGN_KEY: cannot read a private key from $SIGN_KEY (wrong format, or encrypted without the right SIGN_PASS_FILE)"
             same_key "$SIGN_CERT" "$work/key.pub" SIGN_KEY
         else
-            # The key never leaves the token, so whether it matches the
-            # certificate shows only when the signed file is verified.
+            # The key never leaves the token: osslsigncode checks it against
+            # the chain only as it signs, and accepts one that matches the
+            # CA's certificate rather than the signer's.
             need_file SIGN_PKCS11_MODULE
             sign_args+=(-pkcs11module "$SIGN_PKCS11_MODULE")
             [ -z "$SIGN_PKCS11_ENGINE" ] || sign_args+=(-pkcs11engine "$SIGN_PKCS11_ENGINE")
