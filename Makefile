@@ -15,7 +15,7 @@ emulated:
 
 else
 
-.PHONY: all setup exe native test demo fuzz bench clean
+.PHONY: all setup exe native test demo fuzz bench release clean
 
 all: exe
 
@@ -25,7 +25,7 @@ setup:
 exe: setup
 	@cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
 	    -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build build/windows
+	@cmake --build build/windows $(if $(EXE_TARGETS),--target $(EXE_TARGETS))
 
 native: setup
 	@cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -42,6 +42,11 @@ fuzz: setup
 
 bench: exe
 	@bash bench/run.sh
+
+# Builds HEAD afresh into dist/velquist-<version>/; SIGN_* variables sign it
+# (docs/releasing.md).
+release: setup
+	@bash scripts/release.sh
 
 clean:
 	rm -rf build
