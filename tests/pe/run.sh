@@ -16,4 +16,5 @@ for f in "$exe" "$probe"; do
         exit 1
     fi
 done
-python3 tests/pe/check_exe.py "$exe" --probe "$probe"
+# pefile comes from Debian, so Debian's interpreter, whatever python3 PATH finds.
+/usr/bin/python3 tests/pe/check_exe.py "$exe" --probe "$probe"
