@@ -145,6 +145,7 @@ std::string BoxesOf(const winops::RunResult& r) {
 
 std::string CheckRun(const System& s, const winops::RunResult& r, DWORD exit, const std::vector<int>& boxes) {
     if (r.error) return "cannot start velquist.exe: error " + std::to_string(r.error);
+    if (r.killed) return "ended after an unexpected box (boxes " + BoxesOf(r) + ")";
     if (r.timedOut)
         return "did not end within " + std::to_string(kRunTimeoutMs / 1000) + " s (boxes " + BoxesOf(r) + ")" +
                (r.problem.empty() ? "" : ", " + r.problem);
@@ -171,8 +172,13 @@ std::string CheckRun(const System& s, const winops::RunResult& r, DWORD exit, co
 
 winops::RunResult Start(const System& s, const std::wstring& cmdline, std::vector<std::wstring> answers) {
     size_t next = 0;
-    return winops::Run(s.exe, cmdline, [&](const winops::Box&) {
-        return next < answers.size() ? answers[next++] : std::wstring();
+    return winops::Run(s.exe, cmdline, [&](const winops::Box& box) -> std::wstring {
+        std::wstring answer = next < answers.size() ? answers[next++] : L"";
+        int id = answer == L"yes" ? IDYES : answer == L"no" ? IDNO : answer == L"ok" ? IDOK : 0;
+        bool answerable = answer == L"close";
+        for (int b : box.ids) answerable = answerable || b == id;
+        // A box the case did not expect would only wait for the time-out.
+        return answerable ? answer : L"kill";
     }, kRunTimeoutMs);
 }
 
@@ -373,6 +379,8 @@ void AddMatching(std::vector<Case>* cases) {
         L"C:\\Program Files\\Example Driver\\setup.exe -uninstall",
         L"C:\\Program Files\\Example Driver\\svc.EXE",
         L"C:\\Tools\\run.exe -config C:\\Data Files\\x.exe",
+        L"C:\\Program Files\\run.exe -config C:\\Data Files\\x.exe",
+        L"C:\\Program Files\\a.exe.exe -x",
         L"C:\\Program Files\\Example Driver\\a.executor\\run.bat",
         L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall",
         L"C:\\PROGRA~1\\EXAMPL~1\\setup.exe -uninstall",
@@ -427,7 +435,7 @@ void AddLocks(std::vector<Case>* cases) {
         {"global name in the session namespace", global.substr(7), false},
     };
     for (const Held& h : held) {
-        std::string name = std::string(h.blocks ? "lock held by another process: " : "does not block: ") + h.name;
+        std::string name = std::string(h.blocks ? "locks: held by another process: " : "locks: no block by ") + h.name;
         cases->push_back({name + ", silent", kNothing, [h](const System& s) {
             winops::Mutexes holder;
             return Scenario(s, kBroken, L"velquist.exe /s", {}, h.blocks ? 1 : 0, {},
@@ -446,7 +454,7 @@ void AddLocks(std::vector<Case>* cases) {
             }});
     }
     for (const std::wstring& mutex : {instance, global})
-        cases->push_back({"abandoned lock fails the next run only: " + Narrow(mutex), kNothing, [mutex](const System& s) {
+        cases->push_back({"locks: an abandoned lock fails the next run only: " + Narrow(mutex), kNothing, [mutex](const System& s) {
             winops::Mutexes kept;
             std::string first = Scenario(s, kBroken, L"velquist.exe /s", {}, 1, {}, {}, [&] {
                 return winops::AbandonMutexes({mutex}, &kept) ? std::string() : std::string("cannot abandon the mutex");
@@ -456,7 +464,7 @@ void AddLocks(std::vector<Case>* cases) {
             std::string second = Join(CheckRun(s, r, 0, {}), CheckValues(s, kBroken, kRepaired));
             return second.empty() ? second : "second run: " + second;
         }});
-    cases->push_back({"a second instance fails at once while the first asks", kBoxes, [](const System& s) {
+    cases->push_back({"locks: a second instance fails at once while the first asks", kBoxes, [](const System& s) {
         std::string why = Seed(s, kBroken);
         if (!why.empty()) return "set-up: " + why;
         std::string second;
@@ -474,7 +482,7 @@ void AddLocks(std::vector<Case>* cases) {
         return Join(Join(second, firstWhy.empty() ? firstWhy : "first: " + firstWhy),
                     CheckValues(s, kBroken, kRepaired));
     }});
-    cases->push_back({"several runs at once repair each value once", kNothing, [](const System& s) {
+    cases->push_back({"locks: several runs at once repair each value once", kNothing, [](const System& s) {
         std::string why = Seed(s, kBroken);
         if (!why.empty()) return "set-up: " + why;
         DWORD error = 0;
