@@ -338,8 +338,10 @@ int wmain(int argc, wchar_t** argv) {
         lines.push_back(line);
     }
 
+    // An interrupt that came first restores and ends the process; it needs
+    // the registry lock, so this thread must wait without it.
+    if (InterlockedExchange(&g_finished, 1)) Sleep(INFINITE);
     EnterCriticalSection(&g_registry);
-    if (InterlockedExchange(&g_finished, 1)) Sleep(INFINITE);  // an interrupt is restoring
     bool restored = RestoreAll(&why);
     std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed" +
                           (skipped ? ", " + std::to_string(skipped) + " skipped" : "");

@@ -209,6 +209,8 @@ int AnswerId(const std::wstring& answer) {
 // Every job of a run in progress, so that a console handler can end them.
 CRITICAL_SECTION g_jobsLock;
 std::set<HANDLE> g_jobs;
+// Set by KillAllRuns: a caller that is being stopped starts nothing new.
+volatile LONG g_stopping = 0;
 struct JobsInit {
     JobsInit() { InitializeCriticalSection(&g_jobsLock); }
 } g_jobsInit;
@@ -243,6 +245,10 @@ void EndJob(HANDLE job) {
 // Starts the process suspended, in the job, and returns its handles.
 bool Start(const std::wstring& exe, const std::wstring& cmdline, HANDLE job, PROCESS_INFORMATION* pi,
            DWORD* error) {
+    if (g_stopping) {
+        *error = ERROR_CANCELLED;
+        return false;
+    }
     std::vector<wchar_t> buf(cmdline.begin(), cmdline.end());
     buf.push_back(0);
     STARTUPINFOW si = {};
@@ -355,6 +361,7 @@ std::vector<DWORD> RunMany(const std::wstring& exe, const std::wstring& cmdline,
 }
 
 void KillAllRuns() {
+    InterlockedExchange(&g_stopping, 1);
     EnterCriticalSection(&g_jobsLock);
     for (HANDLE job : g_jobs) TerminateJobObject(job, 0xDEAD);
     LeaveCriticalSection(&g_jobsLock);

@@ -66,7 +66,8 @@ RunResult Run(const std::wstring& exe, const std::wstring& cmdline, const Answer
 // code (0xDEAD for one that did not end within timeoutMs).
 std::vector<DWORD> RunMany(const std::wstring& exe, const std::wstring& cmdline, int count,
                            DWORD timeoutMs, DWORD* error);
-// Ends every run in progress; callable from any thread (a console handler).
+// Ends every run in progress, and makes every later start fail with
+// ERROR_CANCELLED; callable from any thread (a console handler).
 void KillAllRuns();
 
 // ---- mutexes --------------------------------------------------------------

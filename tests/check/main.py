@@ -28,13 +28,17 @@ SVC = ('svc', 'ImagePath')
 
 # A vendor's values as the kit finds them: odd forms, which a restore must
 # bring back byte for byte (no terminator added, odd length, other types).
+# Without a service key on the 32-bit system, so that the kit may create it
+# and run its write-refused cases there.
 VENDOR = {
     U32: sz(r'C:\Program Files\Vendor\uninst.exe /x', terminated=False),
     I32: Value(REG_SZ, sz(r'C:\Vendor\icon.ico').data + b'\x41'),
-    SVC: sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ),
 }
 VENDOR64 = dict(VENDOR)
 VENDOR64[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
+VENDOR64[SVC] = sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ)
+NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
+SERVICE_KEPT = 'the service key exists on this system, and its permissions are not changed'
 
 
 def winpath(path):
@@ -126,7 +130,7 @@ def full_pass(prefix, vendor, skipped_reason):
         if 'values restored as they were before the run' not in text:
             return 'no restore line:\n%s' % text
         skips = [l for l in text.splitlines() if l.startswith('skip  ')]
-        if bool(skips) != bool(skipped_reason) or any(skipped_reason not in l for l in skips):
+        if bool(skips) != bool(skipped_reason) or any(not l.endswith(': ' + skipped_reason) for l in skips):
             return 'unexpected skips: %s' % skips
         with open(report, encoding='utf-8') as f:
             written = f.read()
@@ -190,6 +194,26 @@ def killed_mid_run(prefix):
     return run
 
 
+def interrupted(prefix):
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        kit = Kit(prefix, winpath(harness.VELQUIST))
+        deadline = time.time() + 300
+        while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.2)
+        pids = wine_pids(prefix, 'velquist-check.exe')
+        if kit.proc.poll() is not None or not pids:
+            return 'the kit was not running when it was to be interrupted:\n%s' % kit.text()
+        for pid in pids:
+            os.kill(pid, signal.SIGINT)   # what Ctrl-C is under Wine
+        rc, text = kit.wait(120)
+        if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before)
+    return run
+
+
 def refuses_while_velquist_runs(prefix):
     def run():
         prefix.seed({U32: sz(r'C:\Program Files\Example Driver\setup.exe -x')})
@@ -238,10 +262,11 @@ def main():
         for p in prefixes:
             p.finish()
         p64, p32 = prefixes
-        suite.check('64-bit: passes against velquist.exe, values restored byte for byte',
-                    full_pass(p64, VENDOR64, ''))
+        suite.check('64-bit: passes against velquist.exe, values restored byte for byte, a real '
+                    'service key left alone',
+                    full_pass(p64, VENDOR64, SERVICE_KEPT))
         suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped',
-                    full_pass(p32, VENDOR, 'no 64-bit registry view on 32-bit Windows'))
+                    full_pass(p32, VENDOR, NO_64_VIEW))
         suite.check('fails against a build that takes no locks',
                     broken_build(p64, NOLOCK, 'locks:', [
                         'locks: held by another process: session lock, silent',
@@ -253,6 +278,7 @@ def main():
                         r'match: [C:\Program Files\run.exe -config C:\Data Files\x.exe]',
                         r'match: [C:\Program Files\a.exe.exe -x]']))
         suite.check('killed mid-run: the guardian restores the values', killed_mid_run(p64))
+        suite.check('Ctrl-C: the kit restores the values itself and exits with 3', interrupted(p64))
         suite.check('refuses while a velquist.exe is running', refuses_while_velquist_runs(p64))
         suite.check('without message boxes: those cases skipped, with the reason',
                     no_box_cases_are_skipped_with_a_reason(p64))
