@@ -145,9 +145,28 @@ void WaitForRunsToEnd(winops::Mutexes* held) {
     held->Add(kGlobalMutex, true, 10000);
 }
 
+// Ends the runs that a dead kit had started: its job normally took them with
+// it, but one created in the moment before it joined the job, or on a system
+// that refused the job, would live on (suspended, for ever).
+void EndOrphans(DWORD kitPid, const std::wstring& exeName) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
+        if (entry.th32ParentProcessID != kitPid || _wcsicmp(entry.szExeFile, exeName.c_str()) != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (!process) continue;
+        TerminateProcess(process, 0xDEAD);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+    CloseHandle(snap);
+}
+
 // The guardian: a copy of the kit that waits for the kit to end and puts the
 // values back from the saved file if the kit could not (killed, crashed).
-int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent) {
+int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent, const std::wstring& exeName) {
     HANDLE kit = OpenProcess(SYNCHRONIZE, FALSE, pid);
     HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, readyEvent.c_str());
     if (!kit || !ready) return 2;
@@ -156,6 +175,7 @@ int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent
     WaitForSingleObject(kit, INFINITE);
     CloseHandle(kit);
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // the kit finished its work
+    EndOrphans(pid, exeName);
     winops::Mutexes held;
     held.Add(kKitMutex, true, 60000);
     WaitForRunsToEnd(&held);
@@ -167,7 +187,7 @@ int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent
     return 0;
 }
 
-bool StartGuardian(std::string* why) {
+bool StartGuardian(const std::wstring& exe, std::string* why) {
     wchar_t name[64];
     swprintf(name, 64, L"Local\\velquist-check-guard-%lu", GetCurrentProcessId());
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name);
@@ -177,7 +197,7 @@ bool StartGuardian(std::string* why) {
     }
     std::wstring self = SelfPath();
     std::wstring cmd = L"\"" + self + L"\" /guardian " + std::to_wstring(GetCurrentProcessId()) + L" \"" +
-                       g_snapshotPath + L"\" " + name;
+                       g_snapshotPath + L"\" " + name + L" \"" + BaseOf(exe) + L"\"";
     std::vector<wchar_t> buf(cmd.begin(), cmd.end());
     buf.push_back(0);
     STARTUPINFOW si = {};
@@ -239,8 +259,8 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 5 && wcscmp(argv[1], L"/guardian") == 0)
-        return Guardian(wcstoul(argv[2], nullptr, 10), argv[3], argv[4]);
+    if (argc == 6 && wcscmp(argv[1], L"/guardian") == 0)
+        return Guardian(wcstoul(argv[2], nullptr, 10), argv[3], argv[4], argv[5]);
 
     std::wstring exe, report, only;
     bool noBox = false;
@@ -290,7 +310,7 @@ int wmain(int argc, wchar_t** argv) {
         DeleteFileW(g_snapshotPath.c_str());
         Say("note: restored the values that an earlier, interrupted run had saved");
     }
-    if (!g_before.Take(&why) || !g_before.Save(g_snapshotPath, &why) || !StartGuardian(&why)) {
+    if (!g_before.Take(&why) || !g_before.Save(g_snapshotPath, &why) || !StartGuardian(exe, &why)) {
         DeleteFileW(g_snapshotPath.c_str());
         Say("refused: " + why);
         return 2;

@@ -221,7 +221,8 @@ std::string Snapshot::Diff(const Snapshot& other) const {
     std::string out;
     for (int k = 0; k < 3; ++k) {
         if (keys_[k].existed != other.keys_[k].existed)
-            out += Why("key presence differs:", k, 0) + "; ";
+            out += Narrow(kKeys[k].subkey) + (kKeys[k].view == KEY_WOW64_32KEY ? " (32-bit view)" : " (64-bit view)") +
+                   (keys_[k].existed ? " exists only before" : " exists only after") + "; ";
         for (int v = 0; v < kKeys[k].count; ++v)
             if (!SameValue(keys_[k].values[v], other.keys_[k].values[v]))
                 out += Narrow(kKeys[k].names[v]) + " differs in " + Narrow(kKeys[k].subkey) + "; ";

@@ -259,6 +259,14 @@ bool Start(const std::wstring& exe, const std::wstring& cmdline, HANDLE job, PRO
         return false;
     }
     if (job) AssignProcessToJobObject(job, pi->hProcess);
+    // Stopped between the creation and the job: the job's end missed it.
+    if (g_stopping) {
+        TerminateProcess(pi->hProcess, 0xDEAD);
+        CloseHandle(pi->hThread);
+        CloseHandle(pi->hProcess);
+        *error = ERROR_CANCELLED;
+        return false;
+    }
     return true;
 }
 

@@ -176,7 +176,9 @@ def killed_mid_run(prefix):
                 break
             time.sleep(1)
         else:
-            return 'a velquist.exe outlived the kit'
+            left = wine_pids(prefix, 'velquist.exe')
+            return 'a velquist.exe outlived the kit: %s' % [
+                open('/proc/%d/cmdline' % pid, 'rb').read().replace(b'\0', b' ') for pid in left]
         # The guardian puts the values back once the kit is gone.
         problem = 'no restore'
         for _ in range(60):
