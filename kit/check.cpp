@@ -154,7 +154,10 @@ void EndOrphans(DWORD kitPid, const std::wstring& exeName) {
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
-        if (entry.th32ParentProcessID != kitPid || _wcsicmp(entry.szExeFile, exeName.c_str()) != 0) continue;
+        // A process still suspended from its creation may have no name yet.
+        if (entry.th32ParentProcessID != kitPid || entry.th32ProcessID == GetCurrentProcessId() ||
+            (entry.szExeFile[0] && _wcsicmp(entry.szExeFile, exeName.c_str()) != 0))
+            continue;
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (!process) continue;
         TerminateProcess(process, 0xDEAD);
