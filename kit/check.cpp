@@ -177,8 +177,10 @@ int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent
     CloseHandle(ready);
     WaitForSingleObject(kit, INFINITE);
     CloseHandle(kit);
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // the kit finished its work
+    // Also after an interrupt that restored the values: a run created in the
+    // moment before the kit ended the others may be waiting, suspended.
     EndOrphans(pid, exeName);
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // the kit finished its work
     winops::Mutexes held;
     held.Add(kKitMutex, true, 60000);
     WaitForRunsToEnd(&held);
