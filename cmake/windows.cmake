@@ -25,7 +25,7 @@ set_property(SOURCE res/velquist.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/res/velquist.ico
     ${CMAKE_SOURCE_DIR}/res/resource.h)
 
-foreach(extra tests/wine tests/pe bench/floor)
+foreach(extra kit tests/wine tests/check tests/pe bench/floor)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${extra}/CMakeLists.txt)
     add_subdirectory(${extra})
   endif()

@@ -12,14 +12,14 @@
 // Hex arguments are raw bytes; a command line is given as UTF-16LE hex so that
 // blanks, tabs, quotes and any code unit reach CreateProcessW unchanged.
 #include <windows.h>
-#include <aclapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "winops.h"
 
 namespace {
 
@@ -106,25 +106,9 @@ int RegSet(const Args& a) {
     std::vector<BYTE> data;
     if (a.size() != 6 || !ParseView(a[1], &view) || !ParseHex(a[5], &data))
         return Fail("usage: set VIEW SUBKEY NAME TYPE HEX");
-    DWORD count = static_cast<DWORD>(data.size());
-    // RegSetValueExW adds a terminator that the caller "forgot" when the
-    // string is followed by a NUL in memory; padding keeps the bytes exact.
-    data.push_back(0xFF);
-    data.push_back(0xFF);
-    data.push_back(0xFF);
-    HKEY key;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, a[2].c_str(), 0, nullptr, 0,
-                              KEY_SET_VALUE | KEY_QUERY_VALUE | view, nullptr, &key, nullptr);
-    if (rc != ERROR_SUCCESS) return Fail("RegCreateKeyExW", rc);
-    rc = RegSetValueExW(key, a[3].c_str(), 0, ParseType(a[4]), count ? data.data() : nullptr, count);
-    // A seed that is not stored byte for byte would make a test prove nothing.
-    std::vector<BYTE> stored(count + 16);
-    DWORD size = static_cast<DWORD>(stored.size());
-    if (rc == ERROR_SUCCESS) rc = RegQueryValueExW(key, a[3].c_str(), nullptr, nullptr, stored.data(), &size);
-    RegCloseKey(key);
+    LONG rc = winops::WriteValue(view, a[2], a[3], ParseType(a[4]), data);
+    if (rc == ERROR_INVALID_DATA) return Fail("stored bytes differ from the seed", rc);
     if (rc != ERROR_SUCCESS) return Fail("RegSetValueExW", rc);
-    if (size != count || memcmp(stored.data(), data.data(), count) != 0)
-        return Fail("stored bytes differ from the seed", size);
     Emit("{\"ok\":true}");
     return 0;
 }
@@ -132,46 +116,31 @@ int RegSet(const Args& a) {
 int RegGet(const Args& a) {
     REGSAM view;
     if (a.size() != 4 || !ParseView(a[1], &view)) return Fail("usage: get VIEW SUBKEY NAME");
-    HKEY key;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[2].c_str(), 0, KEY_QUERY_VALUE | view, &key);
-    if (rc == ERROR_FILE_NOT_FOUND) {
-        Emit("{\"key\":false,\"exists\":false}");
-        return 0;
-    }
-    if (rc != ERROR_SUCCESS) return Fail("RegOpenKeyExW", rc);
-    DWORD type = 0, size = 0;
-    rc = RegQueryValueExW(key, a[3].c_str(), nullptr, &type, nullptr, &size);
-    std::vector<BYTE> data(size + 1);
-    if (rc == ERROR_SUCCESS)
-        rc = RegQueryValueExW(key, a[3].c_str(), nullptr, &type, data.data(), &size);
-    RegCloseKey(key);
-    if (rc == ERROR_FILE_NOT_FOUND) {
-        Emit("{\"key\":true,\"exists\":false}");
-        return 0;
-    }
+    winops::StoredValue v;
+    LONG rc = winops::ReadValue(view, a[2], a[3], &v);
     if (rc != ERROR_SUCCESS) return Fail("RegQueryValueExW", rc);
-    Emit("{\"key\":true,\"exists\":true,\"type\":" + std::to_string(type) + ",\"hex\":\"" +
-         Hex(data.data(), size) + "\"}");
+    if (!v.exists) {
+        Emit(std::string("{\"key\":") + (v.key ? "true" : "false") + ",\"exists\":false}");
+        return 0;
+    }
+    Emit("{\"key\":true,\"exists\":true,\"type\":" + std::to_string(v.type) + ",\"hex\":\"" +
+         Hex(v.data.data(), v.data.size()) + "\"}");
     return 0;
 }
 
 int RegDelete(const Args& a) {
     REGSAM view;
     if (a.size() < 3 || !ParseView(a[1], &view)) return Fail("usage: delkey|delvalue VIEW SUBKEY [NAME]");
+    bool existed = false;
     LONG rc;
     if (a[0] == L"delkey") {
-        rc = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, a[2].c_str(), view, 0);
+        rc = winops::DeleteKey(view, a[2], &existed);
     } else {
         if (a.size() != 4) return Fail("usage: delvalue VIEW SUBKEY NAME");
-        HKEY key;
-        rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[2].c_str(), 0, KEY_SET_VALUE | view, &key);
-        if (rc == ERROR_SUCCESS) {
-            rc = RegDeleteValueW(key, a[3].c_str());
-            RegCloseKey(key);
-        }
+        rc = winops::DeleteValue(view, a[2], a[3], &existed);
     }
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return Fail("delete", rc);
-    Emit(std::string("{\"ok\":true,\"existed\":") + (rc == ERROR_SUCCESS ? "true" : "false") + "}");
+    if (rc != ERROR_SUCCESS) return Fail("delete", rc);
+    Emit(std::string("{\"ok\":true,\"existed\":") + (existed ? "true" : "false") + "}");
     return 0;
 }
 
@@ -181,34 +150,7 @@ int RegAcl(const Args& a) {
     REGSAM view;
     if (a.size() != 4 || !ParseView(a[1], &view) || (a[3] != L"ro" && a[3] != L"rw"))
         return Fail("usage: acl VIEW SUBKEY ro|rw");
-    HKEY key;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[2].c_str(), 0, WRITE_DAC | READ_CONTROL | view, &key);
-    if (rc != ERROR_SUCCESS) return Fail("RegOpenKeyExW", rc);
-
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    EXPLICIT_ACCESSW ea = {};
-    ea.grfAccessPermissions =
-        a[3] == L"ro" ? (KEY_READ | DELETE | WRITE_DAC) : (KEY_ALL_ACCESS);
-    ea.grfAccessMode = SET_ACCESS;
-    ea.grfInheritance = NO_INHERITANCE;
-    ea.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    ea.Trustee.ptstrName = static_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    rc = SetEntriesInAclW(1, &ea, nullptr, &acl);
-    if (rc == ERROR_SUCCESS) {
-        SECURITY_DESCRIPTOR sd;
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-        // Protected, so that no inherited entry grants the write back.
-        SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-        rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-        LocalFree(acl);
-    }
-    FreeSid(everyone);
-    RegCloseKey(key);
+    LONG rc = winops::SetKeyAccess(view, a[2], a[3] == L"ro");
     if (rc != ERROR_SUCCESS) return Fail("RegSetKeySecurity", rc);
     Emit("{\"ok\":true}");
     return 0;
@@ -216,85 +158,13 @@ int RegAcl(const Args& a) {
 
 // ---- message boxes ------------------------------------------------------
 
-std::wstring TextOf(HWND hwnd) {
-    wchar_t buf[1024] = {};
-    GetWindowTextW(hwnd, buf, 1024);
-    return buf;
-}
-
-std::wstring ClassOf(HWND hwnd) {
-    wchar_t buf[64] = {};
-    GetClassNameW(hwnd, buf, 64);
-    return buf;
-}
-
-struct BoxSearch {
-    DWORD pid;
-    const std::set<HWND>* seen;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM param) {
-    BoxSearch* s = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == s->pid && IsWindowVisible(hwnd) && ClassOf(hwnd) == L"#32770" && !s->seen->count(hwnd)) {
-        s->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-struct Button {
-    int id;
-    int left;
-    HWND hwnd;
-    std::wstring text;
-};
-
-struct BoxInfo {
-    std::vector<Button> buttons;
-    bool icon = false;
-};
-
-BOOL CALLBACK CollectChild(HWND hwnd, LPARAM param) {
-    BoxInfo* box = reinterpret_cast<BoxInfo*>(param);
-    if (!IsWindowVisible(hwnd)) return TRUE;
-    std::wstring cls = ClassOf(hwnd);
-    if (_wcsicmp(cls.c_str(), L"Button") == 0) {
-        RECT r;
-        GetWindowRect(hwnd, &r);
-        box->buttons.push_back({GetDlgCtrlID(hwnd), r.left, hwnd, TextOf(hwnd)});
-    } else if (_wcsicmp(cls.c_str(), L"Static") == 0 &&
-               (GetWindowLongW(hwnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        DWORD_PTR icon = 0;
-        SendMessageTimeoutW(hwnd, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
-        if (icon) box->icon = true;
-    }
-    return TRUE;
-}
-
-std::string DescribeBox(HWND box, BoxInfo* info, DWORD at) {
-    EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(info));
-    // Left to right, as the user sees them.
-    for (size_t i = 1; i < info->buttons.size(); ++i)
-        for (size_t j = i; j > 0 && info->buttons[j].left < info->buttons[j - 1].left; --j)
-            std::swap(info->buttons[j], info->buttons[j - 1]);
-    std::string json = "{\"caption\":" + Json(TextOf(box)) + ",\"text\":" +
-                       Json(TextOf(GetDlgItem(box, 0xFFFF))) + ",\"buttons\":[";
-    for (size_t i = 0; i < info->buttons.size(); ++i)
-        json += (i ? "," : "") + Json(info->buttons[i].text);
-    json += std::string("],\"icon\":") + (info->icon ? "true" : "false") +
-            ",\"at\":" + std::to_string(at) + "}";
+std::string DescribeBox(const winops::Box& box) {
+    std::string json = "{\"caption\":" + Json(box.caption) + ",\"text\":" + Json(box.text) +
+                       ",\"buttons\":[";
+    for (size_t i = 0; i < box.buttons.size(); ++i) json += (i ? "," : "") + Json(box.buttons[i]);
+    json += std::string("],\"icon\":") + (box.icon ? "true" : "false") +
+            ",\"at\":" + std::to_string(box.at) + "}";
     return json;
-}
-
-int AnswerId(const std::wstring& answer) {
-    if (answer == L"yes") return IDYES;
-    if (answer == L"no") return IDNO;
-    if (answer == L"ok") return IDOK;
-    if (answer == L"cancel") return IDCANCEL;
-    return 0;
 }
 
 std::vector<std::wstring> Split(const std::wstring& text, wchar_t sep) {
@@ -324,74 +194,22 @@ int Run(const Args& a) {
     if (a[3] != L"-") answers = Split(a[3], L',');
     DWORD timeout = a.size() == 5 ? wcstoul(a[4].c_str(), nullptr, 10) : 30000;
 
-    std::vector<wchar_t> mutableCmd(cmdline.begin(), cmdline.end());
-    mutableCmd.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(a[1].c_str(), mutableCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
-        return Fail("CreateProcessW", GetLastError());
-    CloseHandle(pi.hThread);
-
-    DWORD start = GetTickCount();
-    std::set<HWND> seen;
     std::string boxes;
     size_t next = 0;
-    bool timedOut = false, killed = false;
-    std::string problem;
-    while (WaitForSingleObject(pi.hProcess, 20) == WAIT_TIMEOUT) {
-        if (GetTickCount() - start > timeout) {
-            timedOut = true;
-            TerminateProcess(pi.hProcess, 0xDEAD);
-            WaitForSingleObject(pi.hProcess, 5000);
-            break;
-        }
-        BoxSearch search = {pi.dwProcessId, &seen, nullptr};
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) continue;
-        HWND box = search.found;
-        seen.insert(box);
-        BoxInfo info;
-        std::string described = DescribeBox(box, &info, GetTickCount() - start);
+    winops::RunResult r = winops::Run(a[1], cmdline, [&](const winops::Box& box) {
+        std::string described = DescribeBox(box);
         boxes += (boxes.empty() ? "" : ",") + described;
         Emit("{\"event\":\"box\",\"box\":" + described + "}");
-
         std::wstring answer = next < answers.size() ? answers[next++] : L"";
-        if (answer == L"stdin") answer = ReadLineW();
-        if (answer == L"kill") {
-            killed = true;
-            TerminateProcess(pi.hProcess, 0xDEAD);
-            WaitForSingleObject(pi.hProcess, 5000);
-            break;
-        }
-        if (answer == L"close") {
-            PostMessageW(box, WM_CLOSE, 0, 0);
-            continue;
-        }
-        int id = AnswerId(answer);
-        HWND button = nullptr;
-        for (const Button& b : info.buttons)
-            if (b.id == id) button = b.hwnd;
-        if (!button) {
-            // An unexpected box or a missing button: leave it up and let the
-            // time-out end the run, so the transcript shows what happened.
-            if (problem.empty())
-                problem = "no answer for box " + std::to_string(seen.size()) + ": " +
-                          std::string(answer.begin(), answer.end());
-            continue;
-        }
-        PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
+        return answer == L"stdin" ? ReadLineW() : answer;
+    }, timeout);
+    if (r.error) return Fail("CreateProcessW", r.error);
     std::string json = "{\"op\":\"run\",\"boxes\":[" + boxes + "],\"exit\":" +
-                       (timedOut || killed ? std::string("null") : std::to_string(code)) +
-                       ",\"timeout\":" + (timedOut ? "true" : "false") +
-                       ",\"killed\":" + (killed ? "true" : "false") +
-                       ",\"ms\":" + std::to_string(GetTickCount() - start);
-    if (!problem.empty()) json += ",\"problem\":" + Json(std::wstring(problem.begin(), problem.end()));
+                       (r.timedOut || r.killed ? std::string("null") : std::to_string(r.exit)) +
+                       ",\"timeout\":" + (r.timedOut ? "true" : "false") +
+                       ",\"killed\":" + (r.killed ? "true" : "false") +
+                       ",\"ms\":" + std::to_string(r.ms);
+    if (!r.problem.empty()) json += ",\"problem\":" + Json(std::wstring(r.problem.begin(), r.problem.end()));
     Emit(json + "}");
     return 0;
 }
@@ -403,33 +221,11 @@ int RunMany(const Args& a) {
     if (a.size() != 4 || !ParseHex(a[2], &raw) || raw.size() % 2)
         return Fail("usage: runmany EXE CMDHEX COUNT");
     std::wstring cmdline(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / 2);
-    int count = _wtoi(a[3].c_str());
-    std::vector<HANDLE> procs, threads;
-    for (int i = 0; i < count; ++i) {
-        std::vector<wchar_t> cmd(cmdline.begin(), cmdline.end());
-        cmd.push_back(0);
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(a[1].c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                            nullptr, nullptr, &si, &pi))
-            return Fail("CreateProcessW", GetLastError());
-        threads.push_back(pi.hThread);
-        procs.push_back(pi.hProcess);
-    }
-    // Created suspended and let go together, so that they meet at the locks.
-    for (HANDLE t : threads) {
-        ResumeThread(t);
-        CloseHandle(t);
-    }
+    DWORD error = 0;
+    std::vector<DWORD> exits = winops::RunMany(a[1], cmdline, _wtoi(a[3].c_str()), 60000, &error);
+    if (error) return Fail("CreateProcessW", error);
     std::string codes;
-    for (HANDLE p : procs) {
-        DWORD code = 0xDEAD;
-        if (WaitForSingleObject(p, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(p, &code);
-        else TerminateProcess(p, 0xDEAD);
-        CloseHandle(p);
-        codes += (codes.empty() ? "" : ",") + std::to_string(code);
-    }
+    for (DWORD code : exits) codes += (codes.empty() ? "" : ",") + std::to_string(code);
     Emit("{\"op\":\"runmany\",\"exits\":[" + codes + "]}");
     return 0;
 }
@@ -452,39 +248,25 @@ void WaitForStdinEof() {
     }
 }
 
-const char* WaitName(DWORD r) {
-    switch (r) {
-    case WAIT_OBJECT_0: return "object_0";
-    case WAIT_ABANDONED: return "abandoned";
-    case WAIT_TIMEOUT: return "timeout";
-    default: return "failed";
-    }
-}
-
 // "hold NAME..." owns each mutex, reports, and keeps them until stdin closes.
 // "open NAME..." only keeps a handle to each (so an owner's death abandons it
 // rather than destroying it) until stdin closes.
 int Mutexes(const Args& a) {
     bool own = a[0] == L"hold";
-    std::vector<HANDLE> handles;
+    winops::Mutexes held;
     std::string report;
     for (size_t i = 1; i < a.size(); ++i) {
-        HANDLE h = CreateMutexW(nullptr, FALSE, a[i].c_str());
-        if (!h) return Fail("CreateMutexW", GetLastError());
-        handles.push_back(h);
-        const char* state = own ? WaitName(WaitForSingleObject(h, 5000)) : "open";
+        DWORD r = held.Add(a[i], own);
+        if (r == WAIT_FAILED) return Fail("CreateMutexW", GetLastError());
+        const char* state = own ? winops::WaitName(r) : "open";
         report += (report.empty() ? "" : ",") + Json(a[i]) + ":\"" + state + "\"";
     }
     Emit("{\"op\":\"" + std::string(own ? "hold" : "open") + "\",\"mutexes\":{" + report + "}}");
     WaitForStdinEof();
-    for (HANDLE h : handles) {
-        if (own) ReleaseMutex(h);
-        CloseHandle(h);
-    }
     return 0;
 }
 
-// "own-and-die NAME...": the child of "abandon"; exits while owning the mutexes.
+// "own-and-die NAME...": exits while owning the mutexes.
 int OwnAndDie(const Args& a) {
     for (size_t i = 1; i < a.size(); ++i) {
         HANDLE h = CreateMutexW(nullptr, FALSE, a[i].c_str());
@@ -493,36 +275,15 @@ int OwnAndDie(const Args& a) {
     ExitProcess(0);
 }
 
-// "abandon NAME...": keeps a handle to each mutex, lets a child process own them
-// and die, then keeps the handles (not owning) until stdin closes, so the next
-// waiter gets WAIT_ABANDONED.
+// "abandon NAME...": keeps a handle to each mutex while an owner dies, then
+// keeps the handles (not owning) until stdin closes, so the next waiter gets
+// WAIT_ABANDONED.
 int Abandon(const Args& a) {
-    std::vector<HANDLE> handles;
-    for (size_t i = 1; i < a.size(); ++i) {
-        HANDLE h = CreateMutexW(nullptr, FALSE, a[i].c_str());
-        if (!h) return Fail("CreateMutexW", GetLastError());
-        handles.push_back(h);
-    }
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring cmd = L"\"" + std::wstring(self) + L"\" own-and-die";
-    for (size_t i = 1; i < a.size(); ++i) cmd += L" " + a[i];
-    std::vector<wchar_t> buf(cmd.begin(), cmd.end());
-    buf.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(self, buf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return Fail("CreateProcessW", GetLastError());
-    CloseHandle(pi.hThread);
-    WaitForSingleObject(pi.hProcess, 10000);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    if (code != 0) return Fail("child could not own the mutexes", code);
+    winops::Mutexes kept;
+    if (!winops::AbandonMutexes(Args(a.begin() + 1, a.end()), &kept))
+        return Fail("could not own the mutexes", GetLastError());
     Emit("{\"op\":\"abandon\",\"ok\":true}");
     WaitForStdinEof();
-    for (HANDLE h : handles) CloseHandle(h);
     return 0;
 }
 
@@ -530,12 +291,9 @@ int Abandon(const Args& a) {
 // next taker of the mutex will meet.
 int Probe(const Args& a) {
     if (a.size() != 2) return Fail("usage: probe NAME");
-    HANDLE h = CreateMutexW(nullptr, FALSE, a[1].c_str());
-    if (!h) return Fail("CreateMutexW", GetLastError());
-    DWORD r = WaitForSingleObject(h, 0);
-    if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(h);
-    CloseHandle(h);
-    Emit(std::string("{\"op\":\"probe\",\"wait\":\"") + WaitName(r) + "\"}");
+    DWORD r = winops::ProbeMutex(a[1]);
+    if (r == WAIT_FAILED) return Fail("CreateMutexW", GetLastError());
+    Emit(std::string("{\"op\":\"probe\",\"wait\":\"") + winops::WaitName(r) + "\"}");
     return 0;
 }
 

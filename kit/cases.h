@@ -1,0 +1,27 @@
+#pragma once
+// The end-to-end scenarios of velquist.exe that make sense on any Windows.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "snapshot.h"
+
+struct System {
+    std::wstring exe;       // the velquist.exe under test
+    bool has64 = false;     // a 64-bit registry view exists
+    bool desktop = false;   // message boxes can be shown and answered
+    std::string noDesktop;  // why not
+    bool japanese = false;  // the UI language the messages follow
+    const Snapshot* before = nullptr;
+};
+
+enum Need { kNothing = 0, kBoxes = 1, k64 = 2, kNewServiceKey = 4 };
+
+struct Case {
+    std::string name;
+    int needs;
+    // Empty when the case passed, else what went wrong.
+    std::function<std::string(const System&)> run;
+};
+
+std::vector<Case> AllCases();

@@ -1,0 +1,324 @@
+"""The acceptance kit under Wine: each check prints one line, the suite ends
+with "N passed, M failed" and exits non-zero on any failure.
+
+  python3 tests/check/main.py [-k PATTERN]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
+import harness  # noqa: E402
+from harness import (REG_EXPAND_SZ, REG_SZ, Value, multi, sz)  # noqa: E402
+
+BUILD = os.path.join(harness.ROOT, 'build', 'windows')
+KIT = os.path.join(BUILD, 'velquist-check.exe')
+NOLOCK = os.path.join(BUILD, 'tests', 'check', 'velquist-nolock.exe')
+FIRSTEXE = os.path.join(BUILD, 'tests', 'check', 'velquist-firstexe.exe')
+
+U32, I32 = ('32', 'UninstallString'), ('32', 'DisplayIcon')
+U64, I64 = ('64', 'UninstallString'), ('64', 'DisplayIcon')
+SVC = ('svc', 'ImagePath')
+
+# A vendor's values as the kit finds them: odd forms, which a restore must
+# bring back byte for byte (no terminator added, odd length, other types).
+# Without a service key on the 32-bit system, so that the kit may create it
+# and run its write-refused cases there.
+VENDOR = {
+    U32: sz(r'C:\Program Files\Vendor\uninst.exe /x', terminated=False),
+    I32: Value(REG_SZ, sz(r'C:\Vendor\icon.ico').data + b'\x41'),
+}
+VENDOR64 = dict(VENDOR)
+VENDOR64[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
+VENDOR64[SVC] = sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ)
+NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
+SERVICE_KEPT = 'the service key exists on this system, and its permissions are not changed'
+
+
+def winpath(path):
+    return 'Z:' + path.replace('/', '\\')
+
+
+class Kit:
+    """One run of the kit with its output in a file (a Wine process started
+    on the way may hold a pipe open long after the kit ended)."""
+
+    def __init__(self, prefix, *args):
+        self.out = tempfile.NamedTemporaryFile(prefix='kit-', suffix='.log', delete=False)
+        self.proc = subprocess.Popen(['wine', KIT] + list(args), stdin=subprocess.DEVNULL,
+                                     stdout=self.out, stderr=subprocess.DEVNULL, env=prefix.env(),
+                                     start_new_session=True)
+
+    def text(self):
+        with open(self.out.name, encoding='utf-8', errors='replace') as f:
+            return f.read()
+
+    def wait(self, timeout=900):
+        self.proc.wait(timeout=timeout)
+        text = self.text()
+        os.unlink(self.out.name)
+        return self.proc.returncode, text
+
+
+def wine_pids(prefix, name):
+    """Linux pids of this prefix's Windows processes whose command line names
+    `name` (and not the kit's guardian). Only this prefix's: other suites may
+    run the same programs at the same time."""
+    pids = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            with open('/proc/%s/environ' % pid, 'rb') as f:
+                env = f.read().split(b'\0')
+            with open('/proc/%s/cmdline' % pid, 'rb') as f:
+                args = f.read().decode('utf-8', 'replace')
+        except OSError:
+            continue
+        if ('WINEPREFIX=' + prefix.path).encode() in env and name in args and '/guardian' not in args:
+            pids.append(int(pid))
+    return pids
+
+
+class Suite:
+    def __init__(self, patterns):
+        self.patterns = patterns
+        self.passed = self.failed = 0
+
+    def check(self, name, fn):
+        if self.patterns and not any(p in name for p in self.patterns):
+            return
+        started = time.time()
+        try:
+            problem = fn()
+        except Exception as e:  # a broken check is a failed check
+            problem = '%s: %s' % (type(e).__name__, e)
+        if problem:
+            self.failed += 1
+            print('FAIL  %s (%.0f s): %s' % (name, time.time() - started, problem), flush=True)
+        else:
+            self.passed += 1
+            print('pass  %s (%.0f s)' % (name, time.time() - started), flush=True)
+
+
+def unchanged(prefix, before):
+    after = prefix.state()
+    if after != before:
+        diff = {k: (before[k], after[k]) for k in before if before[k] != after[k]}
+        return 'values not restored: %s' % diff
+    return ''
+
+
+def summary_of(text):
+    m = re.search(r'^(\d+) passed, (\d+) failed(?:, (\d+) skipped)?\r?$', text, re.M)
+    return tuple(int(g or 0) for g in m.groups()) if m else None
+
+
+def full_pass(prefix, vendor, skipped_reason):
+    def run():
+        prefix.seed(vendor)
+        before = prefix.state()
+        report = os.path.join(prefix.path, 'drive_c', 'report.txt')
+        rc, text = Kit(prefix, '/report', r'C:\report.txt', winpath(harness.VELQUIST)).wait()
+        summary = summary_of(text)
+        if rc != 0 or not summary or summary[0] == 0 or summary[1] != 0:
+            return 'exit %s, output:\n%s' % (rc, text)
+        if 'values restored as they were before the run' not in text:
+            return 'no restore line:\n%s' % text
+        skips = [l for l in text.splitlines() if l.startswith('skip  ')]
+        if bool(skips) != bool(skipped_reason) or any(not l.endswith(': ' + skipped_reason) for l in skips):
+            return 'unexpected skips: %s' % skips
+        with open(report, encoding='utf-8') as f:
+            written = f.read()
+        if not re.search(r'^system: Windows \d+\.\d+\.\d+.*, x(86|64), UI language \w+', written, re.M) or \
+                summary_of(written) != summary or written.count('\npass  ') != summary[0]:
+            return 'report incomplete:\n%s' % written
+        return unchanged(prefix, before)
+    return run
+
+
+def broken_build(prefix, exe, only, failing):
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/only', only, winpath(exe)).wait()
+        failed = [l for l in text.splitlines() if l.startswith('FAIL  ')]
+        missing = [f for f in failing if not any(l.startswith('FAIL  ' + f) for l in failed)]
+        summary = summary_of(text)
+        if rc != 1 or missing or not summary or summary[1] != len(failed):
+            return 'exit %s, cases not reported failed: %s, output:\n%s' % (rc, missing, text)
+        return unchanged(prefix, before)
+    return run
+
+
+def killed_mid_run(prefix):
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        kit = Kit(prefix, winpath(harness.VELQUIST))
+        # Killed in the middle of its cases, with values of its own seeded.
+        deadline = time.time() + 300
+        while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.2)
+        pids = wine_pids(prefix, 'velquist-check.exe')
+        if kit.proc.poll() is not None or not pids:
+            return 'the kit was not running when it was to be killed:\n%s' % kit.text()
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+        kit.wait(60)
+        # The run it had started dies with it.
+        for _ in range(30):
+            if not wine_pids(prefix, 'velquist.exe'):
+                break
+            time.sleep(1)
+        else:
+            left = wine_pids(prefix, 'velquist.exe')
+            return 'a velquist.exe outlived the kit: %s' % [
+                open('/proc/%d/cmdline' % pid, 'rb').read().replace(b'\0', b' ') for pid in left]
+        # The guardian puts the values back once the kit is gone.
+        problem = 'no restore'
+        for _ in range(60):
+            problem = unchanged(prefix, before)
+            if not problem:
+                break
+            time.sleep(1)
+        if problem:
+            return problem
+        # Nothing left behind: the next run starts without a saved state to restore.
+        rc, text = Kit(prefix, '/only', 'outcome 3', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or 'earlier, interrupted run' in text:
+            return 'the next run: exit %s\n%s' % (rc, text)
+        return unchanged(prefix, before)
+    return run
+
+
+def interrupted(prefix):
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        kit = Kit(prefix, winpath(harness.VELQUIST))
+        deadline = time.time() + 300
+        while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
+            time.sleep(0.2)
+        pids = wine_pids(prefix, 'velquist-check.exe')
+        if kit.proc.poll() is not None or not pids:
+            return 'the kit was not running when it was to be interrupted:\n%s' % kit.text()
+        for pid in pids:
+            os.kill(pid, signal.SIGINT)   # what Ctrl-C is under Wine
+        rc, text = kit.wait(120)
+        if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before)
+    return run
+
+
+def refuses_while_velquist_runs(prefix):
+    def run():
+        prefix.seed({U32: sz(r'C:\Program Files\Example Driver\setup.exe -x')})
+        before = prefix.state()
+        with prefix.popen(*prefix.run_command('velquist.exe', ['stdin'])) as other:
+            other.expect()   # its question is up
+            rc, text = Kit(prefix, winpath(harness.VELQUIST)).wait(120)
+            other.send('no')
+            other.finish()
+        if rc != 2 or not text.startswith('refused: a velquist.exe is running'):
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before)
+    return run
+
+
+def no_box_cases_are_skipped_with_a_reason(prefix):
+    def run():
+        prefix.seed({})
+        rc, text = Kit(prefix, '/nobox', '/only', 'outcome', winpath(harness.VELQUIST)).wait()
+        skips = [l for l in text.splitlines() if l.startswith('skip  interactive')]
+        passes = [l for l in text.splitlines() if l.startswith('pass  silent')]
+        if rc != 0 or not skips or not passes or \
+                any(not l.endswith(': message boxes not wanted (/nobox)') for l in skips) or \
+                summary_of(text) != (len(passes), 0, len(skips)):
+            return 'exit %s:\n%s' % (rc, text)
+        return ''
+    return run
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('-k', dest='patterns', action='append', help='run only matching checks')
+    args = parser.parse_args()
+    for path in (KIT, NOLOCK, FIRSTEXE, harness.VELQUIST, harness.DRIVER):
+        if not os.path.exists(path):
+            print('missing %s: run `make exe` first' % path)
+            print('0 passed, 1 failed')
+            return 2
+
+    # `timeout` and a closed terminal end the run like Ctrl-C: the clean-up
+    # below runs and the closing line is printed.
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt(signal.Signals(signum).name)
+    signal.signal(signal.SIGTERM, interrupt)
+    signal.signal(signal.SIGHUP, interrupt)
+
+    suite = Suite(args.patterns)
+    # Prefixes of this run's own, removed at the end: the Wine suite or a
+    # second run in this checkout may be using others at the same time.
+    base, lock = harness.run_dir()
+    prefixes = [harness.Prefix('check64', 'win64', base), harness.Prefix('check32', 'win32', base)]
+    cut_short = None
+    try:
+        for prefix, build in [(p, p.create()) for p in prefixes]:
+            if build.wait() != 0:
+                raise RuntimeError('wineboot failed for %s' % prefix.path)
+            prefix.finish()
+        p64, p32 = prefixes
+        suite.check('64-bit: passes against velquist.exe, values restored byte for byte, a real '
+                    'service key left alone',
+                    full_pass(p64, VENDOR64, SERVICE_KEPT))
+        suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped',
+                    full_pass(p32, VENDOR, NO_64_VIEW))
+        suite.check('fails against a build that takes no locks',
+                    broken_build(p64, NOLOCK, 'locks:', [
+                        'locks: held by another process: session lock, silent',
+                        'locks: held by another process: global lock, interactive',
+                        'locks: an abandoned lock fails the next run only',
+                        'locks: a second instance fails at once while the first asks']))
+        suite.check('fails against a build that quotes up to the first .exe',
+                    broken_build(p64, FIRSTEXE, 'match', [
+                        r'match: [C:\Program Files\run.exe -config C:\Data Files\x.exe]',
+                        r'match: [C:\Program Files\a.exe.exe -x]']))
+        suite.check('killed mid-run: the guardian restores the values', killed_mid_run(p64))
+        suite.check('Ctrl-C: the kit restores the values itself and exits with 3', interrupted(p64))
+        suite.check('refuses while a velquist.exe is running', refuses_while_velquist_runs(p64))
+        suite.check('without message boxes: those cases skipped, with the reason',
+                    no_box_cases_are_skipped_with_a_reason(p64))
+    except KeyboardInterrupt as e:
+        cut_short = 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
+    except Exception:
+        traceback.print_exc()
+        cut_short = 'stopped by an error'
+    finally:
+        # No second interruption may skip the clean-up or the closing line.
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        for prefix in prefixes:
+            try:
+                prefix.stop()
+            except Exception:
+                traceback.print_exc()
+        shutil.rmtree(base, ignore_errors=True)
+        lock.close()
+    failed = suite.failed
+    if cut_short:
+        print('the run was %s; it counts as one more failure' % cut_short)
+        failed += 1
+    print('%d passed, %d failed' % (suite.passed, failed), flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
