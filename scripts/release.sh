@@ -26,7 +26,7 @@ cd "$(dirname "$0")/.."
 # What a release ships and signs, in this order in SHA256SUMS: CMake targets
 # of the Windows build, each giving build/windows/<target>.exe. Every target
 # is built reproducibly, so shipping one more is a matter of this line.
-SHIPPED=(velquist)
+SHIPPED=(velquist velquist-check)
 
 die() { echo "release: $*" >&2; exit 1; }
 

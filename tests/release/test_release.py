@@ -209,7 +209,7 @@ def shipped(folder):
     """The executables SHA256SUMS lists, after checking that it matches the folder."""
     run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder)
     names = [line.split("  ", 1)[1] for line in open(os.path.join(folder, "SHA256SUMS")).read().splitlines()]
-    expect("velquist.exe" in names, "SHA256SUMS lists %s" % names)
+    expect(sorted(names) == ["velquist-check.exe", "velquist.exe"], "SHA256SUMS lists %s" % names)
     expect(sorted(os.listdir(folder)) == sorted(names + ["SHA256SUMS"]),
            "the release holds %s, SHA256SUMS lists %s" % (sorted(os.listdir(folder)), names))
     return names
@@ -251,6 +251,18 @@ class Suite:
             folder = release_dir(self.unsigned_dist)
             self.unsigned = {name: read(os.path.join(folder, name)) for name in shipped(folder)}
         return self.unsigned
+
+    def test_kit_needs_nothing_but_windows(self):
+        # Vendors copy the kit alone onto bare Windows images: a console
+        # program for 32-bit x86 that loads no DLL a clean system lacks.
+        pe = pefile.PE(data=self.unsigned_release()["velquist-check.exe"])
+        expect(pe.FILE_HEADER.Machine == 0x14c, "machine %#x, not i386" % pe.FILE_HEADER.Machine)
+        expect(pe.OPTIONAL_HEADER.Subsystem == 3, "subsystem %d, not console" % pe.OPTIONAL_HEADER.Subsystem)
+        dlls = sorted(e.dll.decode().lower() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+        extra = [d for d in dlls if d not in ("kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll")]
+        expect(not extra, "imports DLLs a bare Windows lacks: %s" % extra)
+        flags = pe.OPTIONAL_HEADER.DllCharacteristics
+        expect(flags & 0x140 == 0x140, "ASLR/DEP flags %#x" % flags)
 
     # -- reproducible bytes
 
@@ -422,6 +434,7 @@ class Suite:
     def run_all(self):
         self.signed = None
         self.case("unsigned release: sums, time stamp, checksum, no paths", self.test_unsigned_release)
+        self.case("the kit: a console program needing nothing but Windows", self.test_kit_needs_nothing_but_windows)
         self.case("reproducible: a clone in another folder", self.test_clone_elsewhere_builds_the_same_bytes)
         self.case("reproducible: build/windows is the release", self.test_build_tree_matches_the_release_when_committed)
         self.case("signed with PEM chain and key", self.test_signed_with_pem)
