@@ -7,7 +7,6 @@ with "N passed, M failed" and exits non-zero on any failure.
 import argparse
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -157,20 +156,30 @@ def broken_build(prefix, exe, only, failing):
     return run
 
 
+def signal_mid_run(prefix, signum):
+    """Seeds the vendor's values, starts the kit and sends its process
+    `signum` once three cases passed. Returns (kit, state before) or
+    (None, why not)."""
+    prefix.seed(VENDOR64)
+    before = prefix.state()
+    kit = Kit(prefix, winpath(harness.VELQUIST))
+    deadline = time.time() + 300
+    while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
+        time.sleep(0.2)
+    pids = wine_pids(prefix, 'velquist-check.exe')
+    if kit.proc.poll() is not None or not pids:
+        return None, 'the kit was not running when it was to get %s:\n%s' % (signum.name, kit.text())
+    for pid in pids:
+        os.kill(pid, signum)
+    return kit, before
+
+
 def killed_mid_run(prefix):
     def run():
-        prefix.seed(VENDOR64)
-        before = prefix.state()
-        kit = Kit(prefix, winpath(harness.VELQUIST))
         # Killed in the middle of its cases, with values of its own seeded.
-        deadline = time.time() + 300
-        while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
-            time.sleep(0.2)
-        pids = wine_pids(prefix, 'velquist-check.exe')
-        if kit.proc.poll() is not None or not pids:
-            return 'the kit was not running when it was to be killed:\n%s' % kit.text()
-        for pid in pids:
-            os.kill(pid, signal.SIGKILL)
+        kit, before = signal_mid_run(prefix, signal.SIGKILL)
+        if not kit:
+            return before
         kit.wait(60)
         # The run it had started dies with it.
         for _ in range(30):
@@ -200,17 +209,9 @@ def killed_mid_run(prefix):
 
 def interrupted(prefix):
     def run():
-        prefix.seed(VENDOR64)
-        before = prefix.state()
-        kit = Kit(prefix, winpath(harness.VELQUIST))
-        deadline = time.time() + 300
-        while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
-            time.sleep(0.2)
-        pids = wine_pids(prefix, 'velquist-check.exe')
-        if kit.proc.poll() is not None or not pids:
-            return 'the kit was not running when it was to be interrupted:\n%s' % kit.text()
-        for pid in pids:
-            os.kill(pid, signal.SIGINT)   # what Ctrl-C is under Wine
+        kit, before = signal_mid_run(prefix, signal.SIGINT)   # what Ctrl-C is under Wine
+        if not kit:
+            return before
         rc, text = kit.wait(120)
         if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
             return 'exit %s:\n%s' % (rc, text)
@@ -257,13 +258,7 @@ def main():
             print('0 passed, 1 failed')
             return 2
 
-    # `timeout` and a closed terminal end the run like Ctrl-C: the clean-up
-    # below runs and the closing line is printed.
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt(signal.Signals(signum).name)
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGHUP, interrupt)
-
+    harness.interrupt_on_signals()
     suite = Suite(args.patterns)
     # Prefixes of this run's own, removed at the end: the Wine suite or a
     # second run in this checkout may be using others at the same time.
@@ -271,10 +266,7 @@ def main():
     prefixes = [harness.Prefix('check64', 'win64', base), harness.Prefix('check32', 'win32', base)]
     cut_short = None
     try:
-        for prefix, build in [(p, p.create()) for p in prefixes]:
-            if build.wait() != 0:
-                raise RuntimeError('wineboot failed for %s' % prefix.path)
-            prefix.finish()
+        harness.make_ready(prefixes)
         p64, p32 = prefixes
         suite.check('64-bit: passes against velquist.exe, values restored byte for byte, a real '
                     'service key left alone',
@@ -302,16 +294,7 @@ def main():
         traceback.print_exc()
         cut_short = 'stopped by an error'
     finally:
-        # No second interruption may skip the clean-up or the closing line.
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
-        signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        for prefix in prefixes:
-            try:
-                prefix.stop()
-            except Exception:
-                traceback.print_exc()
-        shutil.rmtree(base, ignore_errors=True)
-        lock.close()
+        harness.close_run(prefixes, base, lock)
     failed = suite.failed
     if cut_short:
         print('the run was %s; it counts as one more failure' % cut_short)

@@ -12,9 +12,11 @@ import re
 import os
 import select
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
+import traceback
 
 # The uninstall entry's two values as an installer leaves them, and repaired.
 SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
@@ -172,6 +174,40 @@ def run_dir():
         lock = open(os.path.join(path, 'lock'), 'w')
         fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
     return path, lock
+
+
+def interrupt_on_signals():
+    """`timeout` and a closed terminal end a run like Ctrl-C, so that its
+    clean-up runs and its closing line is printed."""
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt(signal.Signals(signum).name)
+    signal.signal(signal.SIGTERM, interrupt)
+    signal.signal(signal.SIGHUP, interrupt)
+
+
+def make_ready(prefixes, reuse=False):
+    """Builds the prefixes side by side, then readies each for the tests."""
+    builds = [p.create(reuse=reuse) for p in prefixes]
+    for prefix, build in zip(prefixes, builds):
+        if build and build.wait() != 0:
+            raise RuntimeError('wineboot failed for %s' % prefix.path)
+        prefix.finish()
+
+
+def close_run(prefixes, base, lock):
+    """Ends every Wine process of the prefixes and removes the run's folder
+    (kept when there is no lock: --reuse)."""
+    # No second interruption may skip the clean-up or the closing line.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
+    for prefix in prefixes:
+        try:
+            prefix.stop()
+        except Exception:
+            traceback.print_exc()
+    if lock:
+        shutil.rmtree(base, ignore_errors=True)
+        lock.close()
 
 
 class Prefix:

@@ -8,8 +8,6 @@ Each subtest counts as one case; a test without subtests counts as one.
 
 import argparse
 import os
-import shutil
-import signal
 import sys
 import time
 import traceback
@@ -82,12 +80,7 @@ def main():
         loader.testNamePatterns = ['*%s*' % p for p in args.patterns]
     suite = loader.discover(os.path.dirname(os.path.abspath(__file__)), pattern='test_*.py')
 
-    # `timeout` and a closed terminal end the run like Ctrl-C: the clean-up
-    # below runs and the closing line is printed.
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt(signal.Signals(signum).name)
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGHUP, interrupt)
+    harness.interrupt_on_signals()
 
     start = time.time()
     if args.reuse:
@@ -99,11 +92,7 @@ def main():
     prefixes = [harness.Prefix('win64', 'win64', base), harness.Prefix('win32', 'win32', base)]
     cut_short = None
     try:
-        builds = [p.create(reuse=args.reuse) for p in prefixes]
-        for prefix, build in zip(prefixes, builds):
-            if build and build.wait() != 0:
-                raise RuntimeError('wineboot failed for %s' % prefix.path)
-            prefix.finish()
+        harness.make_ready(prefixes, reuse=args.reuse)
         harness.P64, harness.P32 = prefixes
         print('prefixes ready in %.0f s' % (time.time() - start), flush=True)
         runner = unittest.TextTestRunner(verbosity=args.verbosity, resultclass=CountingResult,
@@ -115,17 +104,7 @@ def main():
         traceback.print_exc()
         cut_short = 'stopped by an error'
     finally:
-        # No second interruption may skip the clean-up or the closing line.
-        signal.signal(signal.SIGINT, signal.SIG_IGN)
-        signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        for prefix in prefixes:
-            try:
-                prefix.stop()
-            except Exception:
-                traceback.print_exc()
-        if lock:
-            shutil.rmtree(base, ignore_errors=True)
-            lock.close()
+        harness.close_run(prefixes, base, lock)
     result = CountingResult.current
     passed, failed = (result.passed, result.failed) if result else (0, 0)
     if cut_short:
