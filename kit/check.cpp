@@ -104,6 +104,20 @@ bool InteractiveDesktop(std::string* why) {
     return true;
 }
 
+// A desktop can be interactive and still show no box: a Wine without a
+// display, say. A box of the kit's own, shown by a child and answered the way
+// the cases answer velquist.exe's, tells. Only a MessageBoxW that fails
+// outright counts as "no boxes here": anything else is left to the cases,
+// so that a fault in the answering is never hidden as a skip.
+bool BoxesShow(std::string* why) {
+    winops::RunResult r = winops::Run(SelfPath(), L"velquist-check.exe /boxprobe",
+                                      [](const winops::Box&) { return std::wstring(L"ok"); }, 30000);
+    if (r.error || r.timedOut || r.killed || !r.boxes.empty() || r.exit == IDOK) return true;
+    *why = "message boxes cannot be shown on this desktop (a test box failed, exit code " +
+           std::to_string(static_cast<long>(r.exit)) + ", as without a display)";
+    return false;
+}
+
 std::string SystemDescription() {
     typedef LONG(WINAPI * RtlGetVersionFn)(OSVERSIONINFOEXW*);
     OSVERSIONINFOEXW v = {};
@@ -264,6 +278,9 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // IDOK once answered; anything else when no box can be shown.
+    if (argc == 2 && wcscmp(argv[1], L"/boxprobe") == 0)
+        return MessageBoxW(nullptr, L"velquist-check", L"velquist-check", MB_OK);
     if (argc == 6 && wcscmp(argv[1], L"/guardian") == 0)
         return Guardian(wcstoul(argv[2], nullptr, 10), argv[3], argv[4], argv[5]);
 
@@ -325,7 +342,7 @@ int wmain(int argc, wchar_t** argv) {
     System system;
     system.exe = exe;
     system.has64 = Has64BitView();
-    system.desktop = !noBox && InteractiveDesktop(&system.noDesktop);
+    system.desktop = !noBox && InteractiveDesktop(&system.noDesktop) && BoxesShow(&system.noDesktop);
     if (noBox) system.noDesktop = "message boxes not wanted (/nobox)";
     system.japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
     system.before = &g_before;
