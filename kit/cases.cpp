@@ -199,11 +199,6 @@ std::string Scenario(const System& s, const Values& seed, const std::wstring& cm
     return Join(CheckRun(s, r, exit, boxes), CheckValues(s, seed, changes));
 }
 
-std::string ReadOnlyService() {
-    LONG rc = winops::SetKeyAccess(KEY_WOW64_64KEY, kServiceKey, true);
-    return rc == ERROR_SUCCESS ? "" : "cannot make the service key read-only: error " + std::to_string(rc);
-}
-
 int NeedsFor(const Values& seed) {
     for (const auto& e : seed)
         if (e.first == U64 || e.first == I64) return k64;
@@ -238,50 +233,75 @@ bool Rule(const std::wstring& text, std::wstring* fixed) {
 
 // ---- the cases ----------------------------------------------------------------
 
+enum Refused { kNone, kRefused, kRefusedBesideARepair };
+
+struct Outcome {
+    const char* name;
+    Values seed;
+    Refused refused;
+    std::vector<std::wstring> answers;
+    DWORD exit;
+    std::vector<int> boxes;
+    Values changes;
+};
+
+// A write is refused by making a key read-only, and only a key the kit
+// created itself: a vendor's permissions are never touched. The service key
+// when it was free, else an uninstall key; a repair beside the refusal goes
+// to the other kind of key, where velquist.exe looks as well.
+std::string RunOutcome(const System& s, const Outcome& o, const std::wstring& cmdline) {
+    if (o.refused == kNone)
+        return Scenario(s, o.seed, cmdline, o.answers, o.exit, o.boxes, o.changes);
+    Values seed, changes;
+    if (s.refusable == SVC) {
+        seed[SVC] = Sz(kSvc, REG_EXPAND_SZ);
+        if (o.refused == kRefusedBesideARepair) {
+            seed[U32] = Sz(kSetup);
+            changes[U32] = Sz(kSetupFixed);
+        }
+    } else {
+        seed[s.refusable] = Sz(kSetup);
+        if (o.refused == kRefusedBesideARepair) {
+            seed[SVC] = Sz(kSvc, REG_EXPAND_SZ);
+            changes[SVC] = Sz(kSvcFixed, REG_EXPAND_SZ);
+        }
+    }
+    const SlotPlace& place = PlaceOf(s.refusable);
+    return Scenario(s, seed, cmdline, o.answers, o.exit, o.boxes, changes, [&place] {
+        LONG rc = winops::SetKeyAccess(place.view, place.subkey, true);
+        return rc == ERROR_SUCCESS ? std::string() : "cannot make a key read-only: error " + std::to_string(rc);
+    });
+}
+
 void AddOutcomes(std::vector<Case>* cases) {
-    struct Outcome {
-        const char* name;
-        Values seed;
-        bool readOnly;
-        std::vector<std::wstring> answers;
-        DWORD exit;
-        std::vector<int> boxes;
-        Values changes;
-    };
     const std::vector<Outcome> outcomes = {
-        {"outcome 0: Yes repairs, then says so", {{U32, Sz(kSetup)}, {I32, Sz(kIconFixed)}}, false,
+        {"outcome 0: Yes repairs, then says so", {{U32, Sz(kSetup)}, {I32, Sz(kIconFixed)}}, kNone,
          {L"yes", L"ok"}, 0, {kQuestion, kModified}, {{U32, Sz(kSetupFixed)}}},
-        {"outcome 1: a write refused", {{SVC, Sz(kSvc, REG_EXPAND_SZ)}}, true, {L"yes", L"ok"}, 1,
-         {kQuestion, kFailed}, {}},
-        {"outcome 2: nothing there", {}, false, {L"ok"}, 2, {kNoTarget}, {}},
-        {"outcome 3: already quoted", {{I32, Sz(kIconFixed)}}, false, {L"ok"}, 3, {kAlready}, {}},
-        {"outcome 4: No changes nothing", {{U32, Sz(kSetup)}, {SVC, Sz(kSvc, REG_EXPAND_SZ)}}, false,
+        {"outcome 1: a write refused", {}, kRefused, {L"yes", L"ok"}, 1, {kQuestion, kFailed}, {}},
+        {"outcome 2: nothing there", {}, kNone, {L"ok"}, 2, {kNoTarget}, {}},
+        {"outcome 3: already quoted", {{I32, Sz(kIconFixed)}}, kNone, {L"ok"}, 3, {kAlready}, {}},
+        {"outcome 4: No changes nothing", {{U32, Sz(kSetup)}, {SVC, Sz(kSvc, REG_EXPAND_SZ)}}, kNone,
          {L"no"}, 4, {kQuestion}, {}},
-        {"closing the question is no consent", {{U32, Sz(kSetup)}}, false, {L"close"}, 4, {kQuestion}, {}},
-        {"a failed write outweighs a repair, nothing rolled back",
-         {{U32, Sz(kSetup)}, {SVC, Sz(kSvc, REG_EXPAND_SZ)}}, true, {L"yes", L"ok"}, 1, {kQuestion, kFailed},
-         {{U32, Sz(kSetupFixed)}}},
+        {"closing the question is no consent", {{U32, Sz(kSetup)}}, kNone, {L"close"}, 4, {kQuestion}, {}},
+        {"a failed write outweighs a repair, nothing rolled back", {}, kRefusedBesideARepair, {L"yes", L"ok"}, 1,
+         {kQuestion, kFailed}, {}},
     };
     for (const Outcome& o : outcomes) {
-        int needs = kBoxes | (o.readOnly ? kNewServiceKey : 0);
+        int needs = kBoxes | (o.refused != kNone ? kOwnKey : 0);
         cases->push_back({"interactive, " + std::string(o.name), needs, [o](const System& s) {
-            return Scenario(s, o.seed, L"velquist.exe", o.answers, o.exit, o.boxes, o.changes,
-                            o.readOnly ? ReadOnlyService : std::function<std::string()>());
+            return RunOutcome(s, o, L"velquist.exe");
         }});
     }
     const std::vector<Outcome> silent = {
-        {"outcome 0", {{U32, Sz(kSetup)}, {SVC, Sz(kSvc, REG_EXPAND_SZ)}}, false, {}, 0, {},
+        {"outcome 0", {{U32, Sz(kSetup)}, {SVC, Sz(kSvc, REG_EXPAND_SZ)}}, kNone, {}, 0, {},
          {{U32, Sz(kSetupFixed)}, {SVC, Sz(kSvcFixed, REG_EXPAND_SZ)}}},
-        {"outcome 1, and no box for the failure", {{SVC, Sz(kSvc, REG_EXPAND_SZ)}}, true, {}, 1, {}, {}},
-        {"outcome 2", {}, false, {}, 2, {}, {}},
-        {"outcome 3", {{I32, Sz(kIconFixed)}}, false, {}, 3, {}, {}},
+        {"outcome 1, and no box for the failure", {}, kRefused, {}, 1, {}, {}},
+        {"outcome 2", {}, kNone, {}, 2, {}, {}},
+        {"outcome 3", {{I32, Sz(kIconFixed)}}, kNone, {}, 3, {}, {}},
     };
     for (const Outcome& o : silent) {
-        cases->push_back({"silent, " + std::string(o.name), o.readOnly ? kNewServiceKey : kNothing,
-                          [o](const System& s) {
-            return Scenario(s, o.seed, L"velquist.exe /S", {}, o.exit, {}, o.changes,
-                            o.readOnly ? ReadOnlyService : std::function<std::string()>());
-        }});
+        cases->push_back({"silent, " + std::string(o.name), o.refused != kNone ? kOwnKey : kNothing,
+                          [o](const System& s) { return RunOutcome(s, o, L"velquist.exe /S"); }});
     }
 }
 

@@ -12,10 +12,11 @@ struct System {
     bool desktop = false;   // message boxes can be shown and answered
     std::string noDesktop;  // why not
     bool japanese = false;  // the UI language the messages follow
+    int refusable = -1;     // a slot whose key the kit created, or -1
     const Snapshot* before = nullptr;
 };
 
-enum Need { kNothing = 0, kBoxes = 1, k64 = 2, kNewServiceKey = 4 };
+enum Need { kNothing = 0, kBoxes = 1, k64 = 2, kOwnKey = 4 };
 
 struct Case {
     std::string name;

@@ -346,6 +346,11 @@ int wmain(int argc, wchar_t** argv) {
     if (noBox) system.noDesktop = "message boxes not wanted (/nobox)";
     system.japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
     system.before = &g_before;
+    // Keys that existed keep their permissions; on a 32-bit system both
+    // uninstall readings are one key.
+    if (!g_before.KeyExisted(2)) system.refusable = SVC;
+    else if (!g_before.KeyExisted(0)) system.refusable = U32;
+    else if (system.has64 && !g_before.KeyExisted(1)) system.refusable = U64;
 
     std::vector<std::string> lines;
     lines.push_back("velquist-check: " + Narrow(exe));
@@ -358,8 +363,8 @@ int wmain(int argc, wchar_t** argv) {
         std::string skip;
         if ((c.needs & kBoxes) && !system.desktop) skip = system.noDesktop;
         else if ((c.needs & k64) && !system.has64) skip = "no 64-bit registry view on 32-bit Windows";
-        else if ((c.needs & kNewServiceKey) && g_before.KeyExisted(2))
-            skip = "the service key exists on this system, and its permissions are not changed";
+        else if ((c.needs & kOwnKey) && system.refusable < 0)
+            skip = "every target key exists on this system, and the kit changes no permissions of a key it did not create";
         std::string line;
         if (!skip.empty()) {
             ++skipped;

@@ -29,17 +29,20 @@ SVC = ('svc', 'ImagePath')
 
 # A vendor's values as the kit finds them: odd forms, which a restore must
 # bring back byte for byte (no terminator added, odd length, other types).
-# Without a service key on the 32-bit system, so that the kit may create it
-# and run its write-refused cases there.
-VENDOR = {
+# The kit refuses writes only in a key it created itself: with the uninstall
+# key of the 64-bit view free on the 64-bit system, with the service key
+# taken but the uninstall key free on the 32-bit one, and with every key
+# taken in VENDOR_ALL, where those cases must be skipped.
+VENDOR64 = {
     U32: sz(r'C:\Program Files\Vendor\uninst.exe /x', terminated=False),
     I32: Value(REG_SZ, sz(r'C:\Vendor\icon.ico').data + b'\x41'),
+    SVC: sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ),
 }
-VENDOR64 = dict(VENDOR)
-VENDOR64[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
-VENDOR64[SVC] = sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ)
+VENDOR32 = {SVC: Value(REG_EXPAND_SZ, sz(r'C:\Program Files\Vendor\drv.exe', terminated=False).data + b'\x41')}
+VENDOR_ALL = dict(VENDOR64)
+VENDOR_ALL[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
 NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
-SERVICE_KEPT = 'the service key exists on this system, and its permissions are not changed'
+ALL_KEYS_TAKEN = 'every target key exists on this system, and the kit changes no permissions of a key it did not create'
 
 
 def winpath(path):
@@ -237,19 +240,22 @@ def refuses_while_velquist_runs(prefix):
     return run
 
 
-def box_cases_skipped(prefix, args, reason, display=True):
-    """With /nobox, or where no box can show, the box cases are skipped
-    with the reason and the others still run and pass."""
+def box_cases_skipped(prefix, args, reason, display=True, vendor=None, kind='skip  interactive',
+                      passed='pass  silent'):
+    """Where some outcome cases cannot run (/nobox, no box can show, no key
+    of the kit's own), they are skipped with the reason and the others still
+    run and pass; the vendor's values are as they were."""
     def run():
-        prefix.seed({})
+        prefix.seed(vendor or {})
+        before = prefix.state()
         rc, text = Kit(prefix, *args, '/only', 'outcome', winpath(harness.VELQUIST), display=display).wait()
-        skips = [l for l in text.splitlines() if l.startswith('skip  interactive')]
-        passes = [l for l in text.splitlines() if l.startswith('pass  silent')]
+        skips = [l for l in text.splitlines() if re.match(kind, l)]
+        passes = [l for l in text.splitlines() if l.startswith(passed)]
         if rc != 0 or not skips or not passes or \
                 any(not re.search(reason, l) for l in skips) or \
                 summary_of(text) != (len(passes), 0, len(skips)):
             return 'exit %s:\n%s' % (rc, text)
-        return ''
+        return unchanged(prefix, before)
     return run
 
 
@@ -273,11 +279,15 @@ def main():
     try:
         harness.make_ready(prefixes)
         p64, p32 = prefixes
-        suite.check('64-bit: passes against velquist.exe, values restored byte for byte, a real '
-                    'service key left alone',
-                    full_pass(p64, VENDOR64, SERVICE_KEPT))
-        suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped',
-                    full_pass(p32, VENDOR, NO_64_VIEW))
+        suite.check('64-bit: passes against velquist.exe, values restored byte for byte, writes refused '
+                    'in a key of its own',
+                    full_pass(p64, VENDOR64, None))
+        suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped, writes refused in the '
+                    'uninstall key it created',
+                    full_pass(p32, VENDOR32, NO_64_VIEW))
+        suite.check('every target key a vendor\'s: write-refused cases skipped, no permission changed',
+                    box_cases_skipped(p64, [], re.escape(ALL_KEYS_TAKEN) + '$', vendor=VENDOR_ALL,
+                                      kind='skip  (interactive|silent), ', passed='pass  '))
         suite.check('fails against a build that takes no locks',
                     broken_build(p64, NOLOCK, 'locks:', [
                         'locks: held by another process: session lock, silent',
