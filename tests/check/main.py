@@ -53,9 +53,9 @@ class Kit:
     """One run of the kit with its output in a file (a Wine process started
     on the way may hold a pipe open long after the kit ended)."""
 
-    def __init__(self, prefix, *args, display=True):
+    def __init__(self, prefix, *args, display=True, lang='en'):
         self.out = tempfile.NamedTemporaryFile(prefix='kit-', suffix='.log', delete=False)
-        env = prefix.env()
+        env = prefix.env(lang)
         if not display:
             env.pop('DISPLAY', None)
         self.proc = subprocess.Popen(['wine', KIT] + list(args), stdin=subprocess.DEVNULL,
@@ -259,6 +259,20 @@ def box_cases_skipped(prefix, args, reason, display=True, vendor=None, kind='ski
     return run
 
 
+def japanese(prefix):
+    def run():
+        # The boxes follow the UI language: the kit must expect them in Japanese.
+        prefix.seed({})
+        before = prefix.state()
+        rc, text = Kit(prefix, '/only', 'interactive, outcome', winpath(harness.VELQUIST), lang='ja').wait()
+        summary = summary_of(text)
+        if rc != 0 or not summary or summary[0] < 5 or summary[1:] != (0, 0) or \
+                not re.search(r'^system: .*UI language ja', text, re.M):
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before)
+    return run
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('-k', dest='patterns', action='append', help='run only matching checks')
@@ -288,6 +302,7 @@ def main():
         suite.check('every target key a vendor\'s: write-refused cases skipped, no permission changed',
                     box_cases_skipped(p64, [], re.escape(ALL_KEYS_TAKEN) + '$', vendor=VENDOR_ALL,
                                       kind='skip  (interactive|silent), ', passed='pass  '))
+        suite.check('Japanese UI: the boxes in Japanese pass', japanese(p64))
         suite.check('fails against a build that takes no locks',
                     broken_build(p64, NOLOCK, 'locks:', [
                         'locks: held by another process: session lock, silent',
