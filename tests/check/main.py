@@ -16,7 +16,7 @@ import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
 import harness  # noqa: E402
-from harness import (REG_EXPAND_SZ, REG_SZ, Value, multi, sz)  # noqa: E402
+from harness import (REG_EXPAND_SZ, REG_SZ, Value, dword, multi, sz)  # noqa: E402
 
 BUILD = os.path.join(harness.ROOT, 'build', 'windows')
 KIT = os.path.join(BUILD, 'velquist-check.exe')
@@ -39,6 +39,9 @@ VENDOR64 = {
     SVC: sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ),
 }
 VENDOR32 = {SVC: Value(REG_EXPAND_SZ, sz(r'C:\Program Files\Vendor\drv.exe', terminated=False).data + b'\x41')}
+VENDOR64_OTHERS = [('32', harness.UNINSTALL, 'Publisher', sz('Vendor')),
+                   ('64', harness.SERVICE, 'Start', dword(3))]
+VENDOR32_OTHERS = [('64', harness.SERVICE, 'Start', dword(3))]
 VENDOR_ALL = dict(VENDOR64)
 VENDOR_ALL[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
 NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
@@ -125,9 +128,16 @@ def summary_of(text):
     return tuple(int(g or 0) for g in m.groups()) if m else None
 
 
-def full_pass(prefix, vendor, skipped_reason):
+def others_of(others):
+    """Driver commands that read a vendor's other values in the target keys."""
+    return [('get', view, key, name) for view, key, name, _ in others]
+
+
+def full_pass(prefix, vendor, skipped_reason, others=()):
+    """`others`: (view, key, name, Value) of values beside the targets in the
+    vendor's keys, which only a key deleted and made again would lose."""
     def run():
-        prefix.seed(vendor)
+        prefix.seed(vendor, [('set', view, key, name, str(v.type), v.data.hex()) for view, key, name, v in others])
         before = prefix.state()
         report = os.path.join(prefix.path, 'drive_c', 'report.txt')
         rc, text = Kit(prefix, '/report', r'C:\report.txt', winpath(harness.VELQUIST)).wait()
@@ -144,6 +154,10 @@ def full_pass(prefix, vendor, skipped_reason):
         if not re.search(r'^system: Windows \d+\.\d+\.\d+.*, x(86|64), UI language \w+', written, re.M) or \
                 summary_of(written) != summary or written.count('\npass  ') != summary[0]:
             return 'report incomplete:\n%s' % written
+        kept = [Value(r['type'], bytes.fromhex(r['hex'])) if r['exists'] else None
+                for r in prefix.batch(others_of(others))] if others else []
+        if kept != [v for _, _, _, v in others]:
+            return "the vendor's other values in its keys: %s, expected %s" % (kept, [o[3] for o in others])
         return unchanged(prefix, before)
     return run
 
@@ -295,10 +309,10 @@ def main():
         p64, p32 = prefixes
         suite.check('64-bit: passes against velquist.exe, values restored byte for byte, writes refused '
                     'in a key of its own',
-                    full_pass(p64, VENDOR64, None))
+                    full_pass(p64, VENDOR64, None, VENDOR64_OTHERS))
         suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped, writes refused in the '
                     'uninstall key it created',
-                    full_pass(p32, VENDOR32, NO_64_VIEW))
+                    full_pass(p32, VENDOR32, NO_64_VIEW, VENDOR32_OTHERS))
         suite.check('every target key a vendor\'s: write-refused cases skipped, no permission changed',
                     box_cases_skipped(p64, [], re.escape(ALL_KEYS_TAKEN) + '$', vendor=VENDOR_ALL,
                                       kind='skip  (interactive|silent), ', passed='pass  '))
