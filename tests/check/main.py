@@ -12,7 +12,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
 import harness  # noqa: E402
@@ -303,8 +302,8 @@ def main():
     # second run in this checkout may be using others at the same time.
     base, lock = harness.run_dir()
     prefixes = [harness.Prefix('check64', 'win64', base), harness.Prefix('check32', 'win32', base)]
-    cut_short = None
-    try:
+
+    def body():
         harness.make_ready(prefixes)
         p64, p32 = prefixes
         suite.check('64-bit: passes against velquist.exe, values restored byte for byte, writes refused '
@@ -334,19 +333,9 @@ def main():
                     box_cases_skipped(p64, ['/nobox'], r': message boxes not wanted \(/nobox\)$'))
         suite.check('without a display: those cases skipped, with the reason',
                     box_cases_skipped(p64, [], r': message boxes cannot be shown on this desktop \(', display=False))
-    except KeyboardInterrupt as e:
-        cut_short = 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
-    except Exception:
-        traceback.print_exc()
-        cut_short = 'stopped by an error'
-    finally:
-        harness.close_run(prefixes, base, lock)
-    failed = suite.failed
-    if cut_short:
-        print('the run was %s; it counts as one more failure' % cut_short)
-        failed += 1
-    print('%d passed, %d failed' % (suite.passed, failed), flush=True)
-    return 1 if failed else 0
+
+    cut_short = harness.run_guarded(prefixes, base, lock, body)
+    return 1 if harness.closing_line(suite.passed, suite.failed, cut_short) else 0
 
 
 if __name__ == '__main__':

@@ -210,6 +210,31 @@ def close_run(prefixes, base, lock):
         lock.close()
 
 
+def run_guarded(prefixes, base, lock, body):
+    """Runs body(); the prefixes are closed on every path. Returns None, or
+    why the run was cut short (an interrupt, an error)."""
+    try:
+        body()
+        return None
+    except KeyboardInterrupt as e:
+        return 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
+    except Exception:
+        traceback.print_exc()
+        return 'stopped by an error'
+    finally:
+        close_run(prefixes, base, lock)
+
+
+def closing_line(passed, failed, cut_short):
+    """Prints a suite's last line; a run cut short counts as one more
+    failure. Returns the failures."""
+    if cut_short:
+        print('the run was %s; it counts as one more failure' % cut_short)
+        failed += 1
+    print('%d passed, %d failed' % (passed, failed), flush=True)
+    return failed
+
+
 class Prefix:
     """One fresh Wine prefix with its own persistent wineserver."""
 

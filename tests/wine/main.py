@@ -10,7 +10,6 @@ import argparse
 import os
 import sys
 import time
-import traceback
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -90,27 +89,19 @@ def main():
         # pull them away mid-run. Removed at the end.
         base, lock = harness.run_dir()
     prefixes = [harness.Prefix('win64', 'win64', base), harness.Prefix('win32', 'win32', base)]
-    cut_short = None
-    try:
+
+    def body():
         harness.make_ready(prefixes, reuse=args.reuse)
         harness.P64, harness.P32 = prefixes
         print('prefixes ready in %.0f s' % (time.time() - start), flush=True)
         runner = unittest.TextTestRunner(verbosity=args.verbosity, resultclass=CountingResult,
                                          stream=sys.stdout)
         runner.run(suite)
-    except KeyboardInterrupt as e:
-        cut_short = 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
-    except Exception:
-        traceback.print_exc()
-        cut_short = 'stopped by an error'
-    finally:
-        harness.close_run(prefixes, base, lock)
+
+    cut_short = harness.run_guarded(prefixes, base, lock, body)
     result = CountingResult.current
     passed, failed = (result.passed, result.failed) if result else (0, 0)
-    if cut_short:
-        print('the run was %s; it counts as one more failure' % cut_short)
-        failed += 1
-    print('%d passed, %d failed' % (passed, failed), flush=True)
+    failed = harness.closing_line(passed, failed, cut_short)
     return 0 if failed == 0 and result and result.wasSuccessful() else 1
 
 
