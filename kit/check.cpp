@@ -6,14 +6,18 @@
 //
 // Exit code: 0 all passed (or skipped), 1 a case failed, 2 refused or could
 // not run, 3 interrupted (values restored).
+#define _CRT_RAND_S  // rand_s, for a name nobody can make first
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "cases.h"
+#include "owners.h"
+#include "place.h"
 #include "snapshot.h"
 
 namespace {
@@ -23,7 +27,8 @@ const wchar_t kInstanceMutex[] = L"BCB43F0C-3106-4701-A096-65BB83D7C47D";
 const wchar_t kGlobalMutex[] = L"Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88";
 
 Snapshot g_before;
-std::wstring g_snapshotPath;
+// The folder this run made for the programs it runs.
+place::FolderId g_folder;
 // Held around every registry change of the kit, so that an interrupt never
 // restores in the middle of one.
 CRITICAL_SECTION g_registry;
@@ -181,42 +186,60 @@ void EndOrphans(DWORD kitPid, const std::wstring& exeName) {
     CloseHandle(snap);
 }
 
-// The guardian: a copy of the kit that waits for the kit to end and puts the
-// values back from the saved file if the kit could not (killed, crashed).
-int Guardian(DWORD pid, const std::wstring& path, const std::wstring& readyEvent, const std::wstring& exeName) {
-    HANDLE kit = OpenProcess(SYNCHRONIZE, FALSE, pid);
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, readyEvent.c_str());
+// The guardian: a second process of the kit that waits for the kit to end
+// and, if the kit could not finish (killed, crashed), puts the values back
+// from the saved state and removes the kit's folder. It takes nothing to
+// trust from its command line: the saved state is where only administrators
+// can write, and is checked there.
+int Guardian(DWORD pid, const std::wstring& readyEvent, const std::wstring& exeName) {
+    owners::Handle kit(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    owners::Handle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, readyEvent.c_str()));
     if (!kit || !ready) return 2;
-    SetEvent(ready);
-    CloseHandle(ready);
-    WaitForSingleObject(kit, INFINITE);
-    CloseHandle(kit);
+    SetEvent(ready.Get());
+    ready.Reset();
+    WaitForSingleObject(kit.Get(), INFINITE);
+    kit.Reset();
     // Also after an interrupt that restored the values: a run created in the
     // moment before the kit ended the others may be waiting, suspended.
     EndOrphans(pid, exeName);
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;  // the kit finished its work
+    // A later kit may have started and taken over; it restores what is left
+    // itself, and with the lock held nobody else is at the values.
     winops::Mutexes held;
-    held.Add(kKitMutex, true, 60000);
+    held.Add(kKitMutex, true, INFINITE);
+    std::string text, why;
+    place::FolderId folder;
+    if (place::LoadState(&text, &folder, &why) != place::kFound) return 0;  // the kit finished its work
     WaitForRunsToEnd(&held);
     Snapshot snapshot;
-    std::string why;
-    // A failed restore keeps the file, so that the next run of the kit tries again.
-    if (!snapshot.Load(path, &why) || !snapshot.Restore(&why)) return 1;
-    DeleteFileW(path.c_str());
-    return 0;
+    // A failed restore keeps the saved state, so that the next run of the kit tries again.
+    if (!snapshot.Parse(text, &why) || !snapshot.Restore(&why)) return 1;
+    if (!place::RemoveFolder(folder, &why)) return 1;
+    return place::ForgetState(&why) ? 0 : 1;
+}
+
+// A name that nobody else can have made first: the ready signal must come
+// from the guardian.
+std::wstring GuardEventName() {
+    unsigned int a = 0, b = 0;
+    rand_s(&a);
+    rand_s(&b);
+    wchar_t name[96];
+    swprintf(name, 96, L"Local\\velquist-check-guard-%lu-%08x%08x", GetCurrentProcessId(), a, b);
+    return name;
 }
 
 bool StartGuardian(const std::wstring& exe, std::string* why) {
-    wchar_t name[64];
-    swprintf(name, 64, L"Local\\velquist-check-guard-%lu", GetCurrentProcessId());
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, name);
-    if (!ready) {
-        *why = "cannot create an event: error " + std::to_string(GetLastError());
+    const std::wstring name = GuardEventName();
+    owners::Handle ready(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+    if (!ready || GetLastError() == ERROR_ALREADY_EXISTS) {
+        *why = "cannot create an event of its own: error " + std::to_string(GetLastError());
         return false;
     }
+    // Started from the file the kit itself runs from, at once: the copy of it
+    // that the user elevated.
     std::wstring self = SelfPath();
-    std::wstring cmd = L"\"" + self + L"\" /guardian " + std::to_wstring(GetCurrentProcessId()) + L" \"" +
-                       g_snapshotPath + L"\" " + name + L" \"" + BaseOf(exe) + L"\"";
+    std::wstring cmd = L"\"" + self + L"\" /guardian " + std::to_wstring(GetCurrentProcessId()) + L" " + name +
+                       L" \"" + BaseOf(exe) + L"\"";
     std::vector<wchar_t> buf(cmd.begin(), cmd.end());
     buf.push_back(0);
     STARTUPINFOW si = {};
@@ -229,23 +252,22 @@ bool StartGuardian(const std::wstring& exe, std::string* why) {
                         nullptr, nullptr, &si, &pi) &&
         !CreateProcessW(self.c_str(), buf.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &si, &pi)) {
         *why = "cannot start its guardian: error " + std::to_string(GetLastError());
-        CloseHandle(ready);
         return false;
     }
     CloseHandle(pi.hThread);
-    HANDLE waits[2] = {ready, pi.hProcess};
-    DWORD r = WaitForMultipleObjects(2, waits, FALSE, 60000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(ready);
-    if (r != WAIT_OBJECT_0) {
+    owners::Handle guardian(pi.hProcess);
+    HANDLE waits[2] = {ready.Get(), guardian.Get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, 60000) != WAIT_OBJECT_0) {
         *why = "its guardian did not start";
         return false;
     }
     return true;
 }
 
-// Puts the values back and marks the work done by removing the saved file.
-bool RestoreAll(std::string* why) {
+// Puts the values back, removes the folder and marks the work done by
+// forgetting the saved state. A folder still in use (a run not yet gone) is
+// left to the guardian, which tries again once the kit has ended.
+bool RestoreAll(std::string* why, std::string* note) {
     if (!g_before.Restore(why)) return false;
     Snapshot after;
     if (!after.Take(why)) return false;
@@ -253,7 +275,14 @@ bool RestoreAll(std::string* why) {
         *why = "after restoring, " + g_before.Diff(after);
         return false;
     }
-    DeleteFileW(g_snapshotPath.c_str());
+    std::string problem;
+    bool removed = false;
+    for (int i = 0; i < 50 && !(removed = place::RemoveFolder(g_folder, &problem)); ++i) Sleep(100);
+    if (!removed) {
+        *note = "note: " + problem + "; its guardian removes it once the kit has ended";
+        return true;
+    }
+    if (!place::ForgetState(&problem)) *note = "note: " + problem;
     return true;
 }
 
@@ -263,11 +292,35 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
     EnterCriticalSection(&g_registry);
     winops::Mutexes held;
     WaitForRunsToEnd(&held);
-    std::string why;
-    bool ok = RestoreAll(&why);
+    std::string why, note;
+    bool ok = RestoreAll(&why, &note);
+    if (!note.empty()) Say(note);
     Say(ok ? "interrupted: the values are as they were before the run"
            : "interrupted: " + why + " (the guardian will try again)");
     ExitProcess(3);
+}
+
+// The report is written with the kit's rights to a path the user gave, which
+// may lie in a folder of the user's own programs: a link planted there must
+// not turn the write into one on another file.
+bool OpenReport(const std::wstring& path, owners::Handle* file, std::string* why) {
+    file->Reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!*file || !GetFileInformationByHandle(file->Get(), &info)) {
+        *why = "cannot write the report " + Narrow(path) + ": error " + std::to_string(GetLastError());
+        return false;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nNumberOfLinks != 1) {
+        file->Reset();
+        *why = "the report " + Narrow(path) + " is a link or a folder, not a file of its own; give another path.";
+        return false;
+    }
+    if (!SetEndOfFile(file->Get())) {
+        *why = "cannot write the report " + Narrow(path) + ": error " + std::to_string(GetLastError());
+        return false;
+    }
+    return true;
 }
 
 int Usage() {
@@ -281,8 +334,8 @@ int wmain(int argc, wchar_t** argv) {
     // IDOK once answered; anything else when no box can be shown.
     if (argc == 2 && wcscmp(argv[1], L"/boxprobe") == 0)
         return MessageBoxW(nullptr, L"velquist-check", L"velquist-check", MB_OK);
-    if (argc == 6 && wcscmp(argv[1], L"/guardian") == 0)
-        return Guardian(wcstoul(argv[2], nullptr, 10), argv[3], argv[4], argv[5]);
+    if (argc == 5 && wcscmp(argv[1], L"/guardian") == 0)
+        return Guardian(wcstoul(argv[2], nullptr, 10), argv[3], argv[4]);
 
     std::wstring exe, report, only;
     bool noBox = false;
@@ -317,30 +370,60 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
 
-    InitializeCriticalSection(&g_registry);
-    wchar_t temp[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, temp);
-    g_snapshotPath = std::wstring(temp) + L"velquist-check.snapshot";
+    owners::Handle reportFile;
     std::string why;
+    if (!report.empty() && !OpenReport(report, &reportFile, &why)) {
+        Say("refused: " + why);
+        return 2;
+    }
+
+    InitializeCriticalSection(&g_registry);
     // A kit killed together with its guardian left its saved state behind.
-    if (GetFileAttributesW(g_snapshotPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        Snapshot left;
-        if (!left.Load(g_snapshotPath, &why) || !left.Restore(&why)) {
-            Say("refused: an earlier run left " + Narrow(g_snapshotPath) + " and it cannot be restored: " + why);
+    std::string left;
+    place::FolderId leftFolder;
+    switch (place::LoadState(&left, &leftFolder, &why)) {
+    case place::kRefused:
+        Say("refused: " + why + ", so what is saved there cannot be trusted and nothing was written; look at it, "
+            "delete it as administrator, then run velquist-check.exe again.");
+        return 2;
+    case place::kFound: {
+        Snapshot earlier;
+        if (!earlier.Parse(left, &why)) {
+            Say("refused: an earlier run's saved state in HKLM\\SOFTWARE\\velquist-check cannot be used (" + why +
+                "), so nothing was written; look at it, delete it as administrator, then run velquist-check.exe "
+                "again.");
             return 2;
         }
-        DeleteFileW(g_snapshotPath.c_str());
+        if (!earlier.Restore(&why) || !place::RemoveFolder(leftFolder, &why) || !place::ForgetState(&why)) {
+            Say("refused: an earlier run's saved state cannot be restored: " + why);
+            return 2;
+        }
         Say("note: restored the values that an earlier, interrupted run had saved");
+        break;
     }
-    if (!g_before.Take(&why) || !g_before.Save(g_snapshotPath, &why) || !StartGuardian(exe, &why)) {
-        DeleteFileW(g_snapshotPath.c_str());
+    case place::kNone:
+        break;
+    }
+    // Everything the kit runs comes from a folder that only administrators
+    // can write to: a velquist.exe beside a download could be replaced by
+    // any program of the user between two of the kit's many runs.
+    std::wstring copy;
+    if (!g_before.Take(&why) || !place::MakeFolder(&g_folder, &why)) {
+        Say("refused: " + why);
+        return 2;
+    }
+    if (!place::SaveState(g_before.Text(), g_folder, &why) || !place::CopyIn(exe, BaseOf(exe), &copy, &why) ||
+        !StartGuardian(copy, &why)) {
+        std::string ignored;
+        place::RemoveFolder(g_folder, &ignored);
+        place::ForgetState(&ignored);
         Say("refused: " + why);
         return 2;
     }
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 
     System system;
-    system.exe = exe;
+    system.exe = copy;
     system.has64 = Has64BitView();
     system.desktop = !noBox && InteractiveDesktop(&system.noDesktop) && BoxesShow(&system.noDesktop);
     if (noBox) system.noDesktop = "message boxes not wanted (/nobox)";
@@ -389,25 +472,31 @@ int wmain(int argc, wchar_t** argv) {
     // the registry lock, so this thread must wait without it.
     if (InterlockedExchange(&g_finished, 1)) Sleep(INFINITE);
     EnterCriticalSection(&g_registry);
-    bool restored = RestoreAll(&why);
+    std::string note;
+    bool restored = RestoreAll(&why, &note);
+    if (!note.empty()) {
+        lines.push_back(note);
+        Say(note);
+    }
     std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) + " failed" +
                           (skipped ? ", " + std::to_string(skipped) + " skipped" : "");
     std::string closing = restored ? "values restored as they were before the run"
-                                   : "NOT RESTORED: " + why + " (saved state kept in " + Narrow(g_snapshotPath) + ")";
+                                   : "NOT RESTORED: " + why + " (saved state kept in HKLM\\SOFTWARE\\velquist-check)";
     lines.push_back(closing);
     lines.push_back(summary);
     Say(closing);
     Say(summary);
     LeaveCriticalSection(&g_registry);
 
-    if (!report.empty()) {
-        FILE* f = _wfopen(report.c_str(), L"wb");
-        if (!f) {
+    if (reportFile) {
+        std::string text;
+        for (const std::string& l : lines) text += l + "\r\n";
+        DWORD written = 0;
+        if (!WriteFile(reportFile.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size()) {
             Say("cannot write the report " + Narrow(report));
             return 2;
         }
-        for (const std::string& l : lines) fputs((l + "\r\n").c_str(), f);
-        fclose(f);
     }
     if (!restored) return 2;
     return failed ? 1 : 0;

@@ -1,6 +1,7 @@
 #include "snapshot.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
@@ -71,91 +72,105 @@ bool Snapshot::Take(std::string* why) {
     return true;
 }
 
-bool Snapshot::Save(const std::wstring& path, std::string* why) const {
-    std::string text = "velquist-check snapshot 1\n";
-    static const char digits[] = "0123456789abcdef";
-    for (int k = 0; k < 3; ++k) {
-        text += "key " + std::to_string(k) + " " + (keys_[k].existed ? "1" : "0") + "\n";
-        for (int v = 0; v < kKeys[k].count; ++v) {
-            const winops::StoredValue& value = keys_[k].values[v];
-            text += "value " + std::to_string(k) + " " + std::to_string(v) + " " +
-                    (value.exists ? "1" : "0") + " " + std::to_string(value.type) + " ";
-            for (BYTE b : value.data) {
-                text += digits[b >> 4];
-                text += digits[b & 15];
-            }
-            text += "\n";
-        }
+namespace {
+
+const char kHeader[] = "velquist-check saved state 2";
+
+const char* ViewName(REGSAM view) { return view == KEY_WOW64_32KEY ? "32" : "64"; }
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t at = text.find(sep, start);
+        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+        if (at == std::string::npos) return parts;
+        start = at + 1;
     }
-    text += "end\n";
-    // Written aside and moved into place, so that a kill never leaves half a file.
-    std::wstring temp = path + L".new";
-    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *why = "cannot write " + Narrow(temp) + ": error " + std::to_string(GetLastError());
+}
+
+// A whole field of decimal digits, at most `max`.
+bool Number(const std::string& field, unsigned long max, unsigned long* out) {
+    if (field.empty() || field.size() > 10 || field.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    }
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-              written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (!ok || !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        *why = "cannot write " + Narrow(path) + ": error " + std::to_string(GetLastError());
-        DeleteFileW(temp.c_str());
-        return false;
-    }
+    *out = strtoul(field.c_str(), nullptr, 10);
+    return *out <= max;
+}
+
+bool Bytes(const std::string& hex, std::vector<BYTE>* out) {
+    if (hex.size() % 2 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+    out->clear();
+    for (size_t i = 0; i < hex.size(); i += 2) out->push_back(static_cast<BYTE>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
     return true;
 }
 
-bool Snapshot::Load(const std::wstring& path, std::string* why) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *why = "cannot open " + Narrow(path) + ": error " + std::to_string(GetLastError());
-        return false;
+}  // namespace
+
+std::string Snapshot::Text() const {
+    std::string text = std::string(kHeader) + "\n";
+    static const char digits[] = "0123456789abcdef";
+    for (int k = 0; k < 3; ++k) {
+        text += "key " + std::to_string(k) + " " + ViewName(kKeys[k].view) + " " + (keys_[k].existed ? "1" : "0") +
+                " " + Narrow(kKeys[k].subkey) + "\n";
+        for (int v = 0; v < kKeys[k].count; ++v) {
+            const winops::StoredValue& value = keys_[k].values[v];
+            text += "value " + std::to_string(k) + " " + std::to_string(v) + " " + (value.exists ? "1" : "0") + " " +
+                    std::to_string(value.exists ? value.type : 0) + " ";
+            if (value.exists)
+                for (BYTE b : value.data) {
+                    text += digits[b >> 4];
+                    text += digits[b & 15];
+                }
+            text += " " + Narrow(kKeys[k].names[v]) + "\n";
+        }
     }
-    std::string text;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-    CloseHandle(file);
-    *why = "damaged snapshot " + Narrow(path);
-    if (text.compare(0, 26, "velquist-check snapshot 1\n") != 0 || text.size() < 4 ||
-        text.compare(text.size() - 4, 4, "end\n") != 0)
+    return text + "end\n";
+}
+
+bool Snapshot::Parse(const std::string& text, std::string* why) {
+    *why = "the saved state is damaged";
+    std::vector<std::string> lines = Split(text, '\n');
+    // The last line ends with a newline: an empty field after it.
+    if (lines.size() < 3 || lines[0] != kHeader || lines[lines.size() - 2] != "end" || !lines.back().empty())
         return false;
-    bool seen[3][3] = {};
-    size_t pos = 26;
-    while (pos < text.size() - 4) {
-        size_t eol = text.find('\n', pos);
-        std::string line = text.substr(pos, eol - pos);
-        pos = eol + 1;
-        int k = -1, v = -1, flag = -1;
-        unsigned long type = 0;
-        int used = 0;
-        if (sscanf(line.c_str(), "key %d %d%n", &k, &flag, &used) == 2 && used == (int)line.size()) {
-            if (k < 0 || k > 2 || flag < 0 || flag > 1) return false;
-            keys_[k].existed = flag == 1;
-            seen[k][2] = true;
-        } else if (sscanf(line.c_str(), "value %d %d %d %lu %n", &k, &v, &flag, &type, &used) == 4) {
-            if (k < 0 || k > 2 || v < 0 || v >= kKeys[k].count || flag < 0 || flag > 1) return false;
-            std::string hex = line.substr(used);
-            if (hex.size() % 2) return false;
-            winops::StoredValue& value = keys_[k].values[v];
-            value = winops::StoredValue();
-            value.exists = flag == 1;
-            value.key = keys_[k].existed;
-            value.type = type;
-            for (size_t i = 0; i < hex.size(); i += 2) {
-                unsigned byte;
-                if (sscanf(hex.c_str() + i, "%2x", &byte) != 1) return false;
-                value.data.push_back(static_cast<BYTE>(byte));
+    bool seenKey[3] = {}, seenValue[3][2] = {};
+    Key keys[3];
+    for (size_t i = 1; i + 2 < lines.size(); ++i) {
+        std::vector<std::string> f = Split(lines[i], ' ');
+        unsigned long k = 0, v = 0, flag = 0, type = 0;
+        if (f.size() == 5 && f[0] == "key" && Number(f[1], 2, &k) && Number(f[3], 1, &flag)) {
+            if (f[2] != ViewName(kKeys[k].view) || f[4] != Narrow(kKeys[k].subkey)) {
+                *why = "the saved state names another key (" + f[4] + ")";
+                return false;
             }
-            seen[k][v] = true;
+            if (seenKey[k]) return false;
+            seenKey[k] = true;
+            keys[k].existed = flag == 1;
+        } else if (f.size() == 7 && f[0] == "value" && Number(f[1], 2, &k) && Number(f[2], 1, &v) &&
+                   static_cast<int>(v) < kKeys[k].count && Number(f[3], 1, &flag) && Number(f[4], 0xffffffff, &type)) {
+            if (f[6] != Narrow(kKeys[k].names[v])) {
+                *why = "the saved state names another value (" + f[6] + ")";
+                return false;
+            }
+            winops::StoredValue& value = keys[k].values[v];
+            if (seenValue[k][v] || !Bytes(f[5], &value.data) || (flag == 0 && (type != 0 || !value.data.empty())))
+                return false;
+            seenValue[k][v] = true;
+            value.exists = flag == 1;
+            value.type = type;
         } else {
             return false;
         }
     }
-    for (int k = 0; k < 3; ++k)
-        if (!seen[k][2] || !seen[k][0] || (kKeys[k].count == 2 && !seen[k][1])) return false;
+    for (int k = 0; k < 3; ++k) {
+        if (!seenKey[k]) return false;
+        for (int v = 0; v < kKeys[k].count; ++v) {
+            // A value in a key that did not exist cannot have been seen.
+            if (!seenValue[k][v] || (keys[k].values[v].exists && !keys[k].existed)) return false;
+            keys[k].values[v].key = keys[k].existed;
+        }
+    }
+    for (int k = 0; k < 3; ++k) keys_[k] = keys[k];
     why->clear();
     return true;
 }

@@ -26,8 +26,10 @@ class Snapshot {
 public:
     // Reads the live registry.
     bool Take(std::string* why);
-    bool Save(const std::wstring& path, std::string* why) const;
-    bool Load(const std::wstring& path, std::string* why);
+    // The saved form, and back. Parse refuses, saying why, a text that is
+    // damaged or that names keys or values other than the targets.
+    std::string Text() const;
+    bool Parse(const std::string& text, std::string* why);
     // Puts back every saved value byte for byte, deletes the values that were
     // not there and the keys that did not exist. Keys that existed are never
     // deleted.
