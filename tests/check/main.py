@@ -7,6 +7,7 @@ with "N passed, M failed" and exits non-zero on any failure.
 import argparse
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -18,7 +19,8 @@ import harness  # noqa: E402
 from harness import (REG_EXPAND_SZ, REG_SZ, Value, dword, multi, sz)  # noqa: E402
 
 BUILD = os.path.join(harness.ROOT, 'build', 'windows')
-KIT = os.path.join(BUILD, 'velquist-check.exe')
+# VQ_KIT runs the suite against another build of the kit.
+KIT = os.path.abspath(os.environ.get('VQ_KIT') or os.path.join(BUILD, 'velquist-check.exe'))
 NOLOCK = os.path.join(BUILD, 'tests', 'check', 'velquist-nolock.exe')
 FIRSTEXE = os.path.join(BUILD, 'tests', 'check', 'velquist-firstexe.exe')
 
@@ -45,6 +47,45 @@ VENDOR_ALL = dict(VENDOR64)
 VENDOR_ALL[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
 NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
 ALL_KEYS_TAKEN = 'every target key exists on this system, and the kit changes no permissions of a key it did not create'
+
+
+# Where the kit keeps its saved state and the programs it runs, and the
+# permissions it gives them: only administrators and SYSTEM have any access.
+STATE_KEY = r'SOFTWARE\velquist-check'
+STATE_SDDL = 'O:BAD:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)'
+FOLDER = r'C:\velquist-check'
+
+
+def saved_state(imagepath):
+    """A saved state in the kit's own form: no uninstall entry, and the service
+    key with ImagePath as given (REG_EXPAND_SZ)."""
+    data = sz(imagepath, REG_EXPAND_SZ).data.hex()
+    return ('velquist-check saved state 2\n'
+            'key 0 32 0 %(u)s\nvalue 0 0 0 0  UninstallString\nvalue 0 1 0 0  DisplayIcon\n'
+            'key 1 64 0 %(u)s\nvalue 1 0 0 0  UninstallString\nvalue 1 1 0 0  DisplayIcon\n'
+            'key 2 64 1 %(s)s\nvalue 2 0 1 2 %(d)s ImagePath\nend\n'
+            % {'u': harness.UNINSTALL, 's': harness.SERVICE, 'd': data}).encode()
+
+
+def plant_state(prefix, body, sddl=STATE_SDDL):
+    """A saved state where the kit keeps its own, as an administrator could have
+    left it, with the key's permissions set to `sddl`."""
+    prefix.batch([('delkey', '32', STATE_KEY), ('set', '32', STATE_KEY, 'Saved', '3', body.hex()),
+                  ('sddl', 'key', '32', STATE_KEY, sddl)])
+
+
+def kit_places(prefix):
+    """(state key's SDDL or None, kit folder's SDDL or None) as Windows reads them back."""
+    key = [r for r in prefix.batch([('get', '32', STATE_KEY, 'Saved')])][0]
+    sddl = prefix.batch([('sddl', 'key', '32', STATE_KEY)])[0]['sddl'] if key['key'] else None
+    folder = os.path.join(prefix.path, 'drive_c', 'velquist-check')
+    return sddl, prefix.batch([('sddl', 'file', FOLDER)])[0]['sddl'] if os.path.isdir(folder) else None
+
+
+def nothing_left(prefix):
+    """Once the kit is done, its saved state and its folder are gone."""
+    key, folder = kit_places(prefix)
+    return '' if key is None and folder is None else 'left behind: state key %s, folder %s' % (key, folder)
 
 
 def winpath(path):
@@ -157,7 +198,7 @@ def full_pass(prefix, vendor, skipped_reason, others=()):
                 for r in prefix.batch(others_of(others))] if others else []
         if kept != [v for _, _, _, v in others]:
             return "the vendor's other values in its keys: %s, expected %s" % (kept, [o[3] for o in others])
-        return unchanged(prefix, before)
+        return unchanged(prefix, before) or nothing_left(prefix)
     return run
 
 
@@ -177,29 +218,35 @@ def broken_build(prefix, exe, only, failing):
 
 def signal_mid_run(prefix, signum):
     """Seeds the vendor's values, starts the kit and sends its process
-    `signum` once three cases passed. Returns (kit, state before) or
-    (None, why not)."""
+    `signum` once three cases passed. Returns (kit, state before, the kit's
+    places as they were while it ran) or (None, why not, None)."""
     prefix.seed(VENDOR64)
     before = prefix.state()
     kit = Kit(prefix, winpath(harness.VELQUIST))
     deadline = time.time() + 300
     while kit.text().count('\npass  ') < 3 and kit.proc.poll() is None and time.time() < deadline:
         time.sleep(0.2)
+    places = kit_places(prefix)
     pids = wine_pids(prefix, 'velquist-check.exe')
     if kit.proc.poll() is not None or not pids:
-        return None, 'the kit was not running when it was to get %s:\n%s' % (signum.name, kit.text())
+        return None, 'the kit was not running when it was to get %s:\n%s' % (signum.name, kit.text()), None
     for pid in pids:
         os.kill(pid, signum)
-    return kit, before
+    return kit, before, places
 
 
 def killed_mid_run(prefix):
     def run():
         # Killed in the middle of its cases, with values of its own seeded.
-        kit, before = signal_mid_run(prefix, signal.SIGKILL)
+        kit, before, places = signal_mid_run(prefix, signal.SIGKILL)
         if not kit:
             return before
         kit.wait(60)
+        # While it ran, only administrators and SYSTEM could change its places
+        # (Wine keeps a folder's permissions as Unix modes: no one else's entry).
+        key, folder = places
+        if key != STATE_SDDL or not folder or re.search(r'\((A|D);[^)]*;;;(WD|BU|AU)\)', folder):
+            return 'while it ran: state key %s, expected %s; folder %s' % (key, STATE_SDDL, folder)
         # The run it had started dies with it.
         for _ in range(30):
             if not wine_pids(prefix, 'velquist.exe'):
@@ -216,6 +263,12 @@ def killed_mid_run(prefix):
             if not problem:
                 break
             time.sleep(1)
+        problem = problem or nothing_left(prefix)
+        for _ in range(30):
+            if not problem:
+                break
+            time.sleep(1)
+            problem = nothing_left(prefix)
         if problem:
             return problem
         # Nothing left behind: the next run starts without a saved state to restore.
@@ -228,13 +281,13 @@ def killed_mid_run(prefix):
 
 def interrupted(prefix):
     def run():
-        kit, before = signal_mid_run(prefix, signal.SIGINT)   # what Ctrl-C is under Wine
+        kit, before, _ = signal_mid_run(prefix, signal.SIGINT)   # what Ctrl-C is under Wine
         if not kit:
             return before
         rc, text = kit.wait(120)
         if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
             return 'exit %s:\n%s' % (rc, text)
-        return unchanged(prefix, before)
+        return unchanged(prefix, before) or nothing_left(prefix)
     return run
 
 
@@ -269,6 +322,144 @@ def box_cases_skipped(prefix, args, reason, display=True, vendor=None, kind='ski
                 summary_of(text) != (len(passes), 0, len(skips)):
             return 'exit %s:\n%s' % (rc, text)
         return unchanged(prefix, before)
+    return run
+
+
+def user_temp_dirs(prefix):
+    users = os.path.join(prefix.path, 'drive_c', 'users')
+    return [d for u in os.listdir(users) for d in (os.path.join(users, u, 'Temp'),
+                                                   os.path.join(users, u, 'AppData', 'Local', 'Temp'))
+            if os.path.isdir(d)]
+
+
+def planted_in_temp_ignored(prefix):
+    """A saved state where the kit used to keep it, in the user's %TEMP%, which
+    any program of the user can write: it must not reach HKLM."""
+    def run():
+        evil = sz(r'C:\evil.exe', REG_EXPAND_SZ).data.hex()
+        body = ('velquist-check snapshot 1\nkey 0 0\nvalue 0 0 0 0 \nvalue 0 1 0 0 \nkey 1 0\n'
+                'value 1 0 0 0 \nvalue 1 1 0 0 \nkey 2 1\nvalue 2 0 1 2 %s\nend\n' % evil)
+        planted = [os.path.join(d, 'velquist-check.snapshot') for d in user_temp_dirs(prefix)]
+        if not planted:
+            return 'no temp folder in the prefix'
+        for path in planted:
+            with open(path, 'w') as f:
+                f.write(body)
+        try:
+            prefix.seed({})
+            before = prefix.state()
+            rc, text = Kit(prefix, '/nobox', '/only', 'silent', winpath(harness.VELQUIST)).wait()
+            if rc != 0 or 'earlier, interrupted run' in text:
+                return 'exit %s:\n%s' % (rc, text)
+            return unchanged(prefix, before) or nothing_left(prefix)
+        finally:
+            for path in planted:
+                if os.path.exists(path):   # an unsafe kit deletes what it took in
+                    os.unlink(path)
+    return run
+
+
+# Saved states in the kit's own key that must be refused, with nothing written.
+REFUSED_STATES = [
+    ('not a saved state', b'velquist-check snapshot 1\nend\n', STATE_SDDL, 'cannot be used (the saved state is damaged)'),
+    ('cut short', saved_state(r'C:\evil.exe')[:-4], STATE_SDDL, 'cannot be used (the saved state is damaged)'),
+    ('another key', saved_state(r'C:\evil.exe').replace(b'Services\\VedOvedavu', b'Services\\Other'), STATE_SDDL,
+     'names another key'),
+    ('another value', saved_state(r'C:\evil.exe').replace(b' ImagePath', b' FailureCommand'), STATE_SDDL,
+     'names another value'),
+    ('a key everybody may write', saved_state(r'C:\evil.exe'), 'O:BAD:(A;;KA;;;WD)(A;;KA;;;BA)', 'lets S-1-1-0 change it'),
+    ('a key users may add to', saved_state(r'C:\evil.exe'), 'O:BAD:P(A;;KA;;;BA)(A;;0x4;;;BU)', 'lets S-1-5-32-545 change it'),
+    ('a key a user owns', saved_state(r'C:\evil.exe'), 'O:S-1-5-21-1-2-3-1000D:P(A;;KA;;;BA)',
+     'is owned by S-1-5-21-1-2-3-1000'),
+]
+
+
+def refused_states(prefix):
+    def run():
+        problems = []
+        for name, body, sddl, why in REFUSED_STATES:
+            prefix.seed(VENDOR64)
+            plant_state(prefix, body, sddl)
+            before = prefix.state()
+            rc, text = Kit(prefix, '/nobox', '/only', 'silent', winpath(harness.VELQUIST)).wait()
+            lines = text.strip().splitlines()
+            problem = ''
+            if rc != 2 or len(lines) != 1 or not lines[0].startswith('refused: ') or why not in lines[0]:
+                problem = 'exit %s:\n%s' % (rc, text)
+            kept = prefix.batch([('get', '32', STATE_KEY, 'Saved')])[0]
+            problem = problem or unchanged(prefix, before)
+            if not problem and (not kept['exists'] or bytes.fromhex(kept['hex']) != body):
+                problem = 'the saved state was not left as it was'
+            if kept['key']:
+                prefix.batch([('sddl', 'key', '32', STATE_KEY, STATE_SDDL), ('delkey', '32', STATE_KEY)])
+            if problem:
+                problems.append('%s: %s' % (name, problem))
+        return '; '.join(problems)
+    return run
+
+
+def good_state_restored(prefix):
+    """What an earlier run saved in the kit's own key, protected as the kit
+    leaves it, is put back before the cases, and said so."""
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        want = before.but({SVC: sz(r'C:\Program Files\Saved\svc.exe -k', REG_EXPAND_SZ)})
+        plant_state(prefix, saved_state(r'C:\Program Files\Saved\svc.exe -k'))
+        rc, text = Kit(prefix, '/nobox', '/only', 'silent, outcome 2', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or 'note: restored the values that an earlier, interrupted run had saved' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        after = prefix.state()
+        # The saved state had no uninstall entry: the restore removed it.
+        want = harness.State.of({SVC: want[SVC]})
+        if after != want:
+            return 'after the restore: %s, expected %s' % (after, want)
+        return nothing_left(prefix)
+    return run
+
+
+def foreign_folder_refused(prefix):
+    """A folder of the kit's name that the kit did not make is neither used
+    nor removed."""
+    def run():
+        folder = os.path.join(prefix.path, 'drive_c', 'velquist-check')
+        os.makedirs(folder)
+        planted = os.path.join(folder, 'velquist.exe')
+        with open(planted, 'w') as f:
+            f.write('planted')
+        try:
+            prefix.seed(VENDOR64)
+            before = prefix.state()
+            rc, text = Kit(prefix, '/nobox', winpath(harness.VELQUIST)).wait()
+            if rc != 2 or not re.match(r'refused: C:\\velquist-check exists, and the kit did not make it', text):
+                return 'exit %s:\n%s' % (rc, text)
+            if open(planted).read() != 'planted':
+                return 'the folder was changed'
+            return unchanged(prefix, before)
+        finally:
+            shutil.rmtree(folder)
+    return run
+
+
+def report_link_refused(prefix):
+    """A report path that is a second name of another file is refused before
+    anything is written."""
+    def run():
+        drive_c = os.path.join(prefix.path, 'drive_c')
+        target, link = os.path.join(drive_c, 'precious.txt'), os.path.join(drive_c, 'linked-report.txt')
+        with open(target, 'w') as f:
+            f.write('precious')
+        os.link(target, link)
+        try:
+            prefix.seed(VENDOR64)
+            before = prefix.state()
+            rc, text = Kit(prefix, '/nobox', '/report', r'C:\linked-report.txt', winpath(harness.VELQUIST)).wait()
+            if rc != 2 or 'is a link or a folder' not in text or open(target).read() != 'precious':
+                return 'exit %s:\n%s' % (rc, text)
+            return unchanged(prefix, before) or nothing_left(prefix)
+        finally:
+            os.unlink(link)
+            os.unlink(target)
     return run
 
 
@@ -329,6 +520,12 @@ def main():
         suite.check('killed mid-run: the guardian restores the values', killed_mid_run(p64))
         suite.check('Ctrl-C: the kit restores the values itself and exits with 3', interrupted(p64))
         suite.check('refuses while a velquist.exe is running', refuses_while_velquist_runs(p64))
+        suite.check('a saved state planted in the user\'s temp folder is ignored', planted_in_temp_ignored(p64))
+        suite.check('a saved state that is damaged, names other values or sits where others can write is refused',
+                    refused_states(p64))
+        suite.check('a saved state in its own key is restored first', good_state_restored(p64))
+        suite.check('a folder of its name that it did not make is refused and left alone', foreign_folder_refused(p64))
+        suite.check('a report path that links to another file is refused', report_link_refused(p64))
         suite.check('without message boxes: those cases skipped, with the reason',
                     box_cases_skipped(p64, ['/nobox'], r': message boxes not wanted \(/nobox\)$'))
         suite.check('without a display: those cases skipped, with the reason',

@@ -12,6 +12,8 @@
 // Hex arguments are raw bytes; a command line is given as UTF-16LE hex so that
 // blanks, tabs, quotes and any code unit reach CreateProcessW unchanged.
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -153,6 +155,52 @@ int RegAcl(const Args& a) {
     LONG rc = winops::SetKeyAccess(view, a[2], a[3] == L"ro");
     if (rc != ERROR_SUCCESS) return Fail("RegSetKeySecurity", rc);
     Emit("{\"ok\":true}");
+    return 0;
+}
+
+// "sddl key VIEW SUBKEY [SDDL]" and "sddl file PATH [SDDL]": the owner and DACL
+// as the system reads them back, after setting them when SDDL is given.
+int Sddl(const Args& a) {
+    REGSAM view = 0;
+    bool key = a.size() >= 2 && a[1] == L"key";
+    size_t fixed = key ? 4 : 3;
+    if (a.size() < fixed || a.size() > fixed + 1 || (key && !ParseView(a[2], &view)) || (!key && a[1] != L"file"))
+        return Fail("usage: sddl key VIEW SUBKEY [SDDL] | sddl file PATH [SDDL]");
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    HANDLE object = nullptr;
+    HKEY hkey = nullptr;
+    DWORD access = READ_CONTROL | (a.size() > fixed ? WRITE_DAC | WRITE_OWNER : 0);
+    if (key) {
+        LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[3].c_str(), 0, access | view, &hkey);
+        if (rc != ERROR_SUCCESS) return Fail("RegOpenKeyExW", rc);
+    } else {
+        object = CreateFileW(a[2].c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (object == INVALID_HANDLE_VALUE) return Fail("CreateFileW", GetLastError());
+    }
+    SE_OBJECT_TYPE type = key ? SE_REGISTRY_KEY : SE_FILE_OBJECT;
+    HANDLE handle = key ? reinterpret_cast<HANDLE>(hkey) : object;
+    DWORD rc = ERROR_SUCCESS;
+    if (a.size() > fixed) {
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(a[fixed].c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+            rc = GetLastError();
+        } else {
+            rc = key ? static_cast<DWORD>(RegSetKeySecurity(hkey, what, sd)) : (SetKernelObjectSecurity(object, what, sd) ? 0 : GetLastError());
+            LocalFree(sd);
+        }
+    }
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (rc == ERROR_SUCCESS) rc = GetSecurityInfo(handle, type, what, nullptr, nullptr, nullptr, nullptr, &sd);
+    if (key) RegCloseKey(hkey);
+    else CloseHandle(object);
+    if (rc != ERROR_SUCCESS) return Fail("security", rc);
+    LPWSTR text = nullptr;
+    BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr);
+    LocalFree(sd);
+    if (!ok) return Fail("ConvertSecurityDescriptorToStringSecurityDescriptorW", GetLastError());
+    Emit("{\"op\":\"sddl\",\"sddl\":" + Json(text) + "}");
+    LocalFree(text);
     return 0;
 }
 
@@ -345,6 +393,7 @@ int Dispatch(const Args& a) {
     if (c == L"get") return RegGet(a);
     if (c == L"delkey" || c == L"delvalue") return RegDelete(a);
     if (c == L"acl") return RegAcl(a);
+    if (c == L"sddl") return Sddl(a);
     if (c == L"run") return Run(a);
     if (c == L"runmany") return RunMany(a);
     if (c == L"hold" || c == L"open") return Mutexes(a);
