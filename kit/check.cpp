@@ -56,28 +56,23 @@ std::wstring BaseOf(const std::wstring& path) {
 }
 
 bool IsAdmin() {
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID admins = nullptr;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
     BOOL member = FALSE;
-    if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &admins))
-        return false;
-    if (!CheckTokenMembership(nullptr, admins, &member)) member = FALSE;
-    FreeSid(admins);
-    return member != FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) &&
+           CheckTokenMembership(nullptr, admins, &member) && member;
 }
 
 // Another run of the program under test would meet the kit's locks and values.
 bool ProgramRunning(const std::wstring& exe) {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return false;
+    owners::Handle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap) return false;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     bool found = false;
     std::wstring base = BaseOf(exe);
-    for (BOOL ok = Process32FirstW(snap, &entry); ok && !found; ok = Process32NextW(snap, &entry))
+    for (BOOL ok = Process32FirstW(snap.Get(), &entry); ok && !found; ok = Process32NextW(snap.Get(), &entry))
         found = _wcsicmp(entry.szExeFile, L"velquist.exe") == 0 || _wcsicmp(entry.szExeFile, base.c_str()) == 0;
-    CloseHandle(snap);
     return found;
 }
 
@@ -168,22 +163,20 @@ void WaitForRunsToEnd(winops::Mutexes* held) {
 // it, but one created in the moment before it joined the job, or on a system
 // that refused the job, would live on (suspended, for ever).
 void EndOrphans(DWORD kitPid, const std::wstring& exeName) {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snap == INVALID_HANDLE_VALUE) return;
+    owners::Handle snap(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snap) return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL ok = Process32FirstW(snap, &entry); ok; ok = Process32NextW(snap, &entry)) {
+    for (BOOL ok = Process32FirstW(snap.Get(), &entry); ok; ok = Process32NextW(snap.Get(), &entry)) {
         // A process still suspended from its creation may have no name yet.
         if (entry.th32ParentProcessID != kitPid || entry.th32ProcessID == GetCurrentProcessId() ||
             (entry.szExeFile[0] && _wcsicmp(entry.szExeFile, exeName.c_str()) != 0))
             continue;
-        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        owners::Handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (!process) continue;
-        TerminateProcess(process, 0xDEAD);
-        WaitForSingleObject(process, 5000);
-        CloseHandle(process);
+        TerminateProcess(process.Get(), 0xDEAD);
+        WaitForSingleObject(process.Get(), 5000);
     }
-    CloseHandle(snap);
 }
 
 // The guardian: a second process of the kit that waits for the kit to end
@@ -254,8 +247,7 @@ bool StartGuardian(const std::wstring& exe, std::string* why) {
         *why = "cannot start its guardian: error " + std::to_string(GetLastError());
         return false;
     }
-    CloseHandle(pi.hThread);
-    owners::Handle guardian(pi.hProcess);
+    owners::Handle thread(pi.hThread), guardian(pi.hProcess);
     HANDLE waits[2] = {ready.Get(), guardian.Get()};
     if (WaitForMultipleObjects(2, waits, FALSE, 60000) != WAIT_OBJECT_0) {
         *why = "its guardian did not start";

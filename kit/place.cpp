@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "local.h"
 #include "owners.h"
 
 namespace place {
@@ -36,7 +37,7 @@ std::string Error(const char* what, DWORD code) { return std::string(what) + ": 
 std::string SidText(PSID sid) {
     LPWSTR text = nullptr;
     if (!sid || !ConvertSidToStringSidW(sid, &text)) return "?";
-    owners::Local owned(text);
+    owners::Local<> owned(text);
     return Narrow(text);
 }
 
@@ -44,7 +45,7 @@ bool IsAdminOrSystem(PSID sid) {
     return sid && (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid));
 }
 
-bool SecurityFrom(const wchar_t* sddl, owners::Local* sd, std::string* why) {
+bool SecurityFrom(const wchar_t* sddl, owners::Local<>* sd, std::string* why) {
     PSECURITY_DESCRIPTOR made = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &made, nullptr)) {
         *why = Error("cannot build a security descriptor", GetLastError());
@@ -63,7 +64,7 @@ bool Trusted(HANDLE object, SE_OBJECT_TYPE type, DWORD writes, const std::string
         *why = Error(("cannot read the permissions of " + name).c_str(), rc);
         return false;
     }
-    owners::Local owned(sd);
+    owners::Local<> owned(sd);
     std::string problem;
     if (OnlyAdminsWrite(sd, writes, &problem)) return true;
     *why = name + " " + problem;
@@ -73,7 +74,7 @@ bool Trusted(HANDLE object, SE_OBJECT_TYPE type, DWORD writes, const std::string
 // A key's security as the kit sets it. Set again after creating: not every
 // system applies the descriptor given at creation (Wine does not).
 bool Protect(HKEY key, std::string* why) {
-    owners::Local sd;
+    owners::Local<> sd;
     if (!SecurityFrom(kKeySddl, &sd, why)) return false;
     LONG rc = RegSetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, sd.Get());
     if (rc != ERROR_SUCCESS) {
@@ -206,7 +207,7 @@ Found LoadState(std::string* text, FolderId* folder, std::string* why) {
 }
 
 bool SaveState(const std::string& text, const FolderId& folder, std::string* why) {
-    owners::Local sd;
+    owners::Local<> sd;
     if (!SecurityFrom(kKeySddl, &sd, why)) return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd.Get(), FALSE};
     owners::Key key;
@@ -255,7 +256,7 @@ std::wstring FolderPath() {
 
 bool MakeFolder(FolderId* made, std::string* why) {
     const std::wstring path = FolderPath();
-    owners::Local sd;
+    owners::Local<> sd;
     if (!SecurityFrom(kFolderSddl, &sd, why)) return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, sd.Get(), FALSE};
     if (!CreateDirectoryW(path.c_str(), &attributes)) {

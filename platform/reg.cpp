@@ -1,24 +1,10 @@
 #include "reg.h"
 
+#include "owners.h"
+
 namespace {
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
-
-// Closes the key on every path out of the caller.
-class KeyHandle {
-public:
-    KeyHandle() : m_key(nullptr) {}
-    ~KeyHandle() {
-        if (m_key) RegCloseKey(m_key);
-    }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    HKEY* Receive() { return &m_key; }
-    HKEY Get() const { return m_key; }
-
-private:
-    HKEY m_key;
-};
 
 }  // namespace
 
@@ -30,7 +16,7 @@ BOOL CReg::ReadString(LPCWSTR subKey, LPCWSTR valueName, LPWSTR buffer, DWORD* s
     DWORD storedType = REG_NONE;
     LONG result;
     {
-        KeyHandle key;
+        owners::Key key;
         result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | viewFlags,
                                key.Receive());
         if (result == ERROR_SUCCESS) {
@@ -50,7 +36,7 @@ BOOL CReg::WriteString(LPCWSTR subKey, LPCWSTR valueName, LPCWSTR data, DWORD by
                        DWORD type, REGSAM viewFlags) {
     if (!IsStringType(type)) return FALSE;
 
-    KeyHandle key;
+    owners::Key key;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS | viewFlags, nullptr, key.Receive(),
                         nullptr) != ERROR_SUCCESS) {

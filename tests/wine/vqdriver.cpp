@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "local.h"
 #include "winops.h"
 
 namespace {
@@ -167,40 +168,37 @@ int Sddl(const Args& a) {
     if (a.size() < fixed || a.size() > fixed + 1 || (key && !ParseView(a[2], &view)) || (!key && a[1] != L"file"))
         return Fail("usage: sddl key VIEW SUBKEY [SDDL] | sddl file PATH [SDDL]");
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    HANDLE object = nullptr;
-    HKEY hkey = nullptr;
+    owners::Key hkey;
+    owners::Handle file;
     DWORD access = READ_CONTROL | (a.size() > fixed ? WRITE_DAC | WRITE_OWNER : 0);
     if (key) {
-        LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[3].c_str(), 0, access | view, &hkey);
+        LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, a[3].c_str(), 0, access | view, hkey.Receive());
         if (rc != ERROR_SUCCESS) return Fail("RegOpenKeyExW", rc);
     } else {
-        object = CreateFileW(a[2].c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (object == INVALID_HANDLE_VALUE) return Fail("CreateFileW", GetLastError());
+        file.Reset(CreateFileW(a[2].c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!file) return Fail("CreateFileW", GetLastError());
     }
-    SE_OBJECT_TYPE type = key ? SE_REGISTRY_KEY : SE_FILE_OBJECT;
-    HANDLE handle = key ? reinterpret_cast<HANDLE>(hkey) : object;
     DWORD rc = ERROR_SUCCESS;
     if (a.size() > fixed) {
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(a[fixed].c_str(), SDDL_REVISION_1, &sd, nullptr)) {
-            rc = GetLastError();
-        } else {
-            rc = key ? static_cast<DWORD>(RegSetKeySecurity(hkey, what, sd)) : (SetKernelObjectSecurity(object, what, sd) ? 0 : GetLastError());
-            LocalFree(sd);
-        }
+        PSECURITY_DESCRIPTOR given = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(a[fixed].c_str(), SDDL_REVISION_1, &given, nullptr))
+            return Fail("ConvertStringSecurityDescriptorToSecurityDescriptorW", GetLastError());
+        owners::Local<> owned(given);
+        rc = key ? static_cast<DWORD>(RegSetKeySecurity(hkey.Get(), what, given))
+                 : (SetKernelObjectSecurity(file.Get(), what, given) ? 0 : GetLastError());
+        if (rc != ERROR_SUCCESS) return Fail("setting the security", rc);
     }
     PSECURITY_DESCRIPTOR sd = nullptr;
-    if (rc == ERROR_SUCCESS) rc = GetSecurityInfo(handle, type, what, nullptr, nullptr, nullptr, nullptr, &sd);
-    if (key) RegCloseKey(hkey);
-    else CloseHandle(object);
-    if (rc != ERROR_SUCCESS) return Fail("security", rc);
+    rc = GetSecurityInfo(key ? reinterpret_cast<HANDLE>(hkey.Get()) : file.Get(), key ? SE_REGISTRY_KEY : SE_FILE_OBJECT,
+                         what, nullptr, nullptr, nullptr, nullptr, &sd);
+    if (rc != ERROR_SUCCESS) return Fail("GetSecurityInfo", rc);
+    owners::Local<> ownedSd(sd);
     LPWSTR text = nullptr;
-    BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr);
-    LocalFree(sd);
-    if (!ok) return Fail("ConvertSecurityDescriptorToStringSecurityDescriptorW", GetLastError());
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr))
+        return Fail("ConvertSecurityDescriptorToStringSecurityDescriptorW", GetLastError());
+    owners::Local<LPWSTR> ownedText(text);
     Emit("{\"op\":\"sddl\",\"sddl\":" + Json(text) + "}");
-    LocalFree(text);
     return 0;
 }
 

@@ -31,6 +31,7 @@ typedef DWORD* LPDWORD;
 typedef WORD* LPWORD;
 typedef void* LPVOID;
 typedef void* HANDLE;
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 struct HKEY__;
 typedef HKEY__* HKEY;

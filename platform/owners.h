@@ -1,6 +1,7 @@
 #pragma once
 // Owners of Windows handles: each closes what it holds when it goes, on every
-// path out of the code that made it.
+// path out of the code that made it. The program and its acceptance kit both
+// use them.
 #include <windows.h>
 
 namespace owners {
@@ -50,16 +51,8 @@ struct HandleTraits {
     static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void Close(HANDLE h) { CloseHandle(h); }
 };
-struct LocalTraits {
-    static void* Empty() { return nullptr; }
-    static bool Valid(void* p) { return p != nullptr; }
-    static void Close(void* p) { LocalFree(p); }
-};
-
 typedef Owner<HKEY, KeyTraits> Key;
 // Kernel handles; INVALID_HANDLE_VALUE (CreateFileW's failure) counts as none.
 typedef Owner<HANDLE, HandleTraits> Handle;
-// What the system allocated with LocalAlloc for the caller (security descriptors).
-typedef Owner<void*, LocalTraits> Local;
 
 }  // namespace owners
