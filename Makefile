@@ -1,5 +1,6 @@
 # Entry points. Each target installs what is missing first (scripts/setup.sh
 # is quick when everything is there), then lets CMake decide what to rebuild.
+# Where make itself is missing, `bash make.sh TARGET...` installs it first.
 #
 # VQ_EMULATE_I386=1 make TARGET... runs the targets with every i386 program
 # handed to qemu, also on a host that runs them itself (so that any machine can
