@@ -30,8 +30,8 @@ add_image() {
 
 # In the file's order (the icon group's); docs/icon.png below takes the sixth.
 order=(32:4 16:4 48:8 32:8 16:8 48:32 32:32 16:32)
-for spec in "${order[@]}"; do
-    add_image "${spec%:*}" "${spec#*:}"
+for entry in "${order[@]}"; do
+    add_image "${entry%:*}" "${entry#*:}"
 done
 icotool -c -o res/velquist.ico "${images[@]}"
 
@@ -46,8 +46,8 @@ sheet=(-size 16x16 xc:'#ececec' -fill '#d6d6d6' -draw 'rectangle 8,0 15,7' -draw
        -write mpr:checker +delete
        -size $((pad + (48 + 32 + 16) * scale + 3 * pad))x$((pad + 3 * (48 * scale + pad))) tile:mpr:checker)
 index=0
-for spec in "${order[@]}"; do
-    size=${spec%:*} bits=${spec#*:}
+for entry in "${order[@]}"; do
+    size=${entry%:*} bits=${entry#*:}
     case $size in 48) x=$pad ;; 32) x=$((2 * pad + 48 * scale)) ;; 16) x=$((3 * pad + 80 * scale)) ;; esac
     case $bits in 4) row=0 ;; 8) row=1 ;; 32) row=2 ;; esac
     sheet+=('(' "res/velquist.ico[$index]" -sample $((100 * scale))% ')'
