@@ -40,7 +40,7 @@ velquist=build/windows/velquist.exe
 floor=build/windows/bench/floor/floor.exe
 benchrun=build/windows/bench/floor/benchrun.exe
 for exe in "$velquist" "$floor" "$benchrun"; do
-    [ -f "$exe" ] || { echo "missing $exe: run make exe" >&2; exit 1; }
+    [ -f "$exe" ] || { echo "missing $exe: run make bench" >&2; exit 1; }
 done
 vq_server_start
 wineboot -i >/dev/null 2>&1

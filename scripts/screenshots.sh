@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the README's pictures from the real build/windows/velquist.exe:
 # docs/screenshots/{en,ja}-*.png, each message box cut from a Wine virtual
-# desktop on a private X display, and docs/icon.png from res/velquist.ico.
+# desktop on a private X display (tools/icon.sh draws docs/icon.png).
 # Run `make exe` first. Takes about half a minute. Look at the pictures before
 # committing them: Wine draws them, and a bad moment shows in the picture only.
 set -euo pipefail
@@ -90,6 +90,3 @@ for lang in en ja; do
     run_box 2 shoot $lang-no-target ok press ok
 done
 
-# The 48x48 32-bit image of the program icon.
-convert 'res/velquist.ico[5]' -strip -define png:exclude-chunks=date,time docs/icon.png
-identify docs/icon.png

@@ -20,8 +20,12 @@ stop() { echo "setup: $*" >&2; exit 1; }
 
 packages=(
     make g++ time ca-certificates python3 cmake ninja-build
+    # The commit's time is the build's time stamp; releases are built from HEAD.
+    git
     g++-mingw-w64-i686 wine wine64 wine32:i386
     xvfb xauth x11-apps x11-utils imagemagick locales fonts-vlgothic
+    # tools/icon.sh: the icon's drawing to PNG, then into an ICO.
+    librsvg2-bin icoutils
     # Wine's own fonts (Tahoma, Marlett) for the screenshots' captions and buttons.
     fonts-wine
     # libFuzzer's runtime and llvm-cov are only recommended by clang, not pulled in by it.

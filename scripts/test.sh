@@ -1,8 +1,30 @@
 #!/usr/bin/env bash
-# Runs every test: native unit tests, then the real executable under Wine.
-# Expects `make exe native` to have built both trees.
+# Runs the test suites and prints a summary; fails if any suite fails, and
+# stops none early. `make test` builds what they need first.
+#
+#   bash scripts/test.sh [SUITE...]      the named suites, in this order; none: all
+#   bash scripts/test.sh --check-names SUITE...   only says whether each name is a suite
+#
+# A suite is a folder of tests/ with a run.sh, or native: the unit tests
+# (ctest in build/native).
 set -uo pipefail
 cd "$(dirname "$0")/.."
+
+all=(native)
+for suite in tests/*/run.sh; do
+    [ -f "$suite" ] && all+=("$(basename "$(dirname "$suite")")")
+done
+
+check_only=no
+if [ "${1:-}" = --check-names ]; then check_only=yes; shift; fi
+for name in "$@"; do
+    [[ " ${all[*]} " == *" $name "* ]] || {
+        echo "test: there is no suite '$name': the suites are ${all[*]} (native is the unit tests, the rest are the folders of tests/)." >&2
+        exit 2
+    }
+done
+[ $check_only = no ] || exit 0
+[ $# -gt 0 ] || set -- "${all[@]}"
 
 failed=0
 suites=()
@@ -13,10 +35,12 @@ run_suite() {
     if "$@"; then suites+=("$name: ok"); else suites+=("$name: FAILED"); failed=$((failed + 1)); fi
 }
 
-run_suite "native unit tests" ctest --test-dir build/native --output-on-failure -j2
-for suite in tests/*/run.sh; do
-    [ -x "$suite" ] || [ -f "$suite" ] || continue
-    run_suite "$(basename "$(dirname "$suite")")" bash "$suite"
+for name in "$@"; do
+    if [ "$name" = native ]; then
+        run_suite "native unit tests" ctest --test-dir build/native --output-on-failure -j2
+    else
+        run_suite "$name" bash "tests/$name/run.sh"
+    fi
 done
 
 echo "=== summary"

@@ -2,7 +2,8 @@
 # velquist-check.exe under Wine, in fresh 64-bit and 32-bit prefixes: passes
 # against velquist.exe, fails against deliberately broken builds, and leaves
 # the values it found exactly as they were, also when it is killed.
-# Expects `make exe` to have built build/windows. Extra arguments go to main.py.
+# Expects `make test SUITES=check` to have built build/windows (the kit, the
+# two broken builds). Extra arguments go to main.py.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 # Stops at once, saying why, where Wine's 32-bit programs cannot start.

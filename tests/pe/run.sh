@@ -11,7 +11,7 @@ exe=build/windows/velquist.exe
 probe=build/windows/tests/pe/resprobe.exe
 for f in "$exe" "$probe"; do
     if [ ! -f "$f" ]; then
-        echo "no $f: run 'make exe' first"
+        echo "no $f: run 'make test SUITES=pe' first (it builds both)"
         echo "0 passed, 1 failed"
         exit 1
     fi

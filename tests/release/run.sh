@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make release end to end: reproducible bytes in other folders, SHA256SUMS,
 # Authenticode signatures made with a throwaway CA, and each bad input's error.
-# Expects `make exe` (the packaging probe and the Wine helper come from it).
+# Expects `make test SUITES=release`, which builds the packaging probe and the
+# Wine helper it uses.
 # Extra arguments go to test_release.py (-k PATTERN, --keep).
 set -uo pipefail
 cd "$(dirname "$0")/../.."

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real velquist.exe under Wine: fresh 64-bit and 32-bit prefixes, exact
 # command lines, message boxes read and answered by tests/wine/vqdriver.exe.
-# Expects `make exe` to have built build/windows. Extra arguments go to main.py
-# (-k PATTERN, -v, --reuse).
+# Expects `make test SUITES=wine` to have built velquist.exe and vqdriver.exe.
+# Extra arguments go to main.py (-k PATTERN, -v, --reuse).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 # Stops at once, saying why, where Wine's 32-bit programs cannot start.
