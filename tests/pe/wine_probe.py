@@ -29,13 +29,19 @@ class Wine:
         self.env.pop("WINEARCH", None)
 
     def __enter__(self):
-        os.makedirs(self.prefix, exist_ok=True)
-        # Should this run die without __exit__ (kill -9), the server and Wine's
-        # own programs still end five minutes after its last program.
-        subprocess.run(["wineserver", "-p300"], env=self.env, check=True)
-        # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
-        subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # An interrupt while the prefix boots must not leave its server and
+        # programs behind: `with` calls __exit__ only once __enter__ returned.
+        try:
+            os.makedirs(self.prefix, exist_ok=True)
+            # Should this run die without __exit__ (kill -9), the server and Wine's
+            # own programs still end five minutes after its last program.
+            subprocess.run(["wineserver", "-p300"], env=self.env, check=True)
+            # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
+            subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        except BaseException:
+            self.__exit__()
+            raise
         return self
 
     def __exit__(self, *exc):
