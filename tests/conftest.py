@@ -10,15 +10,23 @@ _outcomes = {}
 _cut_short = []
 
 
+_SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+
+
 def _interrupt(signum, frame):
+    # A second signal must not cut the clean-up short: the fixtures' clean-up
+    # ends the run's Wine servers and programs and removes its folders.
+    for s in _SIGNALS:
+        signal.signal(s, signal.SIG_IGN)
+    _cut_short.append("interrupted (%s)" % signal.Signals(signum).name)
     raise KeyboardInterrupt(signal.Signals(signum).name)
 
 
 def pytest_configure(config):
     # `timeout` and a closed terminal end a run like Ctrl-C, so that the
     # fixtures' clean-up still runs and the closing line is printed.
-    signal.signal(signal.SIGTERM, _interrupt)
-    signal.signal(signal.SIGHUP, _interrupt)
+    for s in _SIGNALS:
+        signal.signal(s, _interrupt)
 
 
 def pytest_collectreport(report):
@@ -41,10 +49,9 @@ def pytest_runtest_logreport(report):
 def pytest_sessionfinish(session, exitstatus):
     # Ctrl-C, a signal, pytest.exit() or an internal error: the run did not
     # get to the end of what it was asked to run.
-    if exitstatus not in (pytest.ExitCode.OK, pytest.ExitCode.TESTS_FAILED, pytest.ExitCode.NO_TESTS_COLLECTED):
+    if exitstatus not in (pytest.ExitCode.OK, pytest.ExitCode.TESTS_FAILED, pytest.ExitCode.NO_TESTS_COLLECTED) \
+            and not _cut_short:
         _cut_short.append(getattr(exitstatus, "name", str(exitstatus)).lower().replace("_", " "))
-        if session.exitstatus == pytest.ExitCode.OK:
-            session.exitstatus = pytest.ExitCode.TESTS_FAILED
 
 
 def pytest_unconfigure(config):
@@ -53,7 +60,7 @@ def pytest_unconfigure(config):
     for outcome in _outcomes.values():
         counts[outcome] += 1
     if _cut_short:
-        print("the run was cut short (%s); it counts as one more failure" % _cut_short[0])
+        print("the run was %s; it counts as one more failure" % _cut_short[0])
         counts["failed"] += 1
     line = "%(passed)d passed, %(failed)d failed" % counts
     if counts["skipped"]:

@@ -5,6 +5,7 @@ answers in one JSON line per command.  A scenario (reset, seed, run, read back)
 is one batch, so it costs one Wine process start.
 """
 
+import contextlib
 import fcntl
 import json
 import queue
@@ -68,6 +69,8 @@ TEXTS = {
 BUTTONS = {'en': {'yesno': ['&Yes', '&No'], 'ok': ['OK']},
            'ja': {'yesno': ['はい(&Y)', 'いいえ(&N)'], 'ok': ['OK']}}
 LOCALES = {'en': 'C.UTF-8', 'ja': 'ja_JP.UTF-8'}
+# Where each prefix holds a copy of the program, under a path with a blank.
+SPACED_EXE = r'C:\Velquist Test\velquist.exe'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -176,6 +179,23 @@ def run_dir():
     return path, lock
 
 
+@contextlib.contextmanager
+def prefixes_of_run(specs, reuse=False):
+    """[Prefix] for the (name, WINEARCH) specs, ready for the tests, in a
+    folder of this run's own (or, with reuse, kept from an earlier run); on
+    every path out, their Wine programs and servers end and the folder goes."""
+    if reuse:
+        base, lock = os.path.join(PREFIXES, 'reuse'), None
+    else:
+        base, lock = run_dir()
+    prefixes = [Prefix(name, arch, base) for name, arch in specs]
+    try:
+        make_ready(prefixes, reuse=reuse)
+        yield prefixes
+    finally:
+        close_run(prefixes, base, lock)
+
+
 def interrupt_on_signals():
     """`timeout` and a closed terminal end a run like Ctrl-C, so that its
     clean-up runs and its closing line is printed."""
@@ -274,7 +294,7 @@ class Prefix:
         self.spaced_dir = os.path.join(self.path, 'drive_c', 'Velquist Test')
         os.makedirs(self.spaced_dir, exist_ok=True)
         shutil.copy(VELQUIST, self.spaced_dir)
-        self.spaced_exe = r'C:\Velquist Test\velquist.exe'
+        self.spaced_exe = SPACED_EXE
 
     def stop(self):
         """Ends every Wine process of the prefix, its server last."""
