@@ -52,7 +52,8 @@ def test_the_same_names_in_the_other_namespace_do_not_block(p64, name):
 
 
 @pytest.mark.parametrize('cmdline,answers,expected', [('velquist.exe', ['ok'], transcript(1, message(106))),
-                                                      ('velquist.exe /s', [], transcript(1))])
+                                                      ('velquist.exe /s', [], transcript(1))],
+                         ids=['second asks', 'second silent'])
 def test_a_second_instance_fails_at_once_while_the_first_asks(p64, cmdline, answers, expected):
     p64.seed(BROKEN)
     with p64.popen(*p64.run_command('velquist.exe', ['stdin', 'ok'])) as first:
