@@ -196,15 +196,6 @@ def prefixes_of_run(specs, reuse=False):
         close_run(prefixes, base, lock)
 
 
-def interrupt_on_signals():
-    """`timeout` and a closed terminal end a run like Ctrl-C, so that its
-    clean-up runs and its closing line is printed."""
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt(signal.Signals(signum).name)
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGHUP, interrupt)
-
-
 def make_ready(prefixes, reuse=False):
     """Builds the prefixes side by side, then readies each for the tests."""
     builds = [p.create(reuse=reuse) for p in prefixes]
@@ -228,31 +219,6 @@ def close_run(prefixes, base, lock):
     if lock:
         shutil.rmtree(base, ignore_errors=True)
         lock.close()
-
-
-def run_guarded(prefixes, base, lock, body):
-    """Runs body(); the prefixes are closed on every path. Returns None, or
-    why the run was cut short (an interrupt, an error)."""
-    try:
-        body()
-        return None
-    except KeyboardInterrupt as e:
-        return 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
-    except Exception:
-        traceback.print_exc()
-        return 'stopped by an error'
-    finally:
-        close_run(prefixes, base, lock)
-
-
-def closing_line(passed, failed, cut_short):
-    """Prints a suite's last line; a run cut short counts as one more
-    failure. Returns the failures."""
-    if cut_short:
-        print('the run was %s; it counts as one more failure' % cut_short)
-        failed += 1
-    print('%d passed, %d failed' % (passed, failed), flush=True)
-    return failed
 
 
 class Prefix:
