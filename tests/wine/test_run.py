@@ -5,7 +5,7 @@ and values that change while the question is shown."""
 import pytest
 
 import harness
-from harness import (ICON, ICON_FIXED, REG_EXPAND_SZ, REG_SZ, SETUP, SETUP_FIXED, SERVICE, TRACE, UNINSTALL, State, dword, message,
+from harness import (ICON_FIXED, REG_EXPAND_SZ, REG_SZ, SETUP, SETUP_FIXED, SERVICE, TRACE, UNINSTALL, State, dword, message,
                      normalise, question, registry_log, sz, transcript)
 
 SVC = r'C:\Program Files\Example Driver\svc.exe -k net'
