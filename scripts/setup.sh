@@ -31,7 +31,7 @@ packages=(
     # libFuzzer's runtime and llvm-cov are only recommended by clang, not pulled in by it.
     clang libclang-rt-dev llvm
     libgtest-dev libbenchmark-dev
-    python3-pefile osslsigncode openssl
+    python3-pefile python3-pytest osslsigncode openssl
 )
 
 # The packages above that dpkg does not list as installed.

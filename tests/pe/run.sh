@@ -16,5 +16,7 @@ for f in "$exe" "$probe"; do
         exit 1
     fi
 done
+export PYTHONDONTWRITEBYTECODE=1
 # pefile comes from Debian, so Debian's interpreter, whatever python3 PATH finds.
-/usr/bin/python3 tests/pe/check_exe.py "$exe" --probe "$probe"
+# Extra arguments go to pytest (-k PATTERN, -m "not mutation", --exe FILE).
+exec /usr/bin/python3 -m pytest tests/pe --exe "$exe" --probe "$probe" "$@"

@@ -5,7 +5,6 @@ compared with what the program must carry.
 
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 
@@ -15,10 +14,6 @@ PREFIXES = os.path.join(ROOT, "build", "pe-wineprefix")
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def _interrupt(signum, frame):
-    raise KeyboardInterrupt(signal.Signals(signum).name)
 
 
 class Wine:
@@ -34,17 +29,19 @@ class Wine:
         self.env.pop("WINEARCH", None)
 
     def __enter__(self):
-        # `timeout` and a closed terminal end the run like Ctrl-C, so that
-        # __exit__ still ends the server and removes the prefix.
-        for signum in (signal.SIGTERM, signal.SIGHUP):
-            signal.signal(signum, _interrupt)
-        os.makedirs(self.prefix, exist_ok=True)
-        # Should this run die without __exit__ (kill -9), the server and Wine's
-        # own programs still end five minutes after its last program.
-        subprocess.run(["wineserver", "-p300"], env=self.env, check=True)
-        # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
-        subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # An interrupt while the prefix boots must not leave its server and
+        # programs behind: `with` calls __exit__ only once __enter__ returned.
+        try:
+            os.makedirs(self.prefix, exist_ok=True)
+            # Should this run die without __exit__ (kill -9), the server and Wine's
+            # own programs still end five minutes after its last program.
+            subprocess.run(["wineserver", "-p300"], env=self.env, check=True)
+            # Bounds a hang, not a speed: a first boot takes minutes on a slow host.
+            subprocess.run(["wine", "wineboot", "-i"], env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        except BaseException:
+            self.__exit__()
+            raise
         return self
 
     def __exit__(self, *exc):
@@ -106,13 +103,15 @@ def expectations(version, messages, icon_images):
 
 def compare(answers, expected):
     """[(name, None or reason)]."""
-    results = []
-    for name, want in expected:
-        bad = []
-        for key, value in want.items():
-            got = answers.get(key)
-            ok = got is not None and (value(got) if callable(value) else got == value)
-            if not ok:
-                bad.append("%s=%r (expected %s)" % (key, got, "a match" if callable(value) else repr(value)))
-        results.append((name, "; ".join(bad) or None))
-    return results
+    return [(name, mismatches(answers, want) or None) for name, want in expected]
+
+
+def mismatches(answers, want):
+    """What of `want` ({key: value or predicate}) the answers miss, as one text."""
+    bad = []
+    for key, value in want.items():
+        got = answers.get(key)
+        ok = got is not None and (value(got) if callable(value) else got == value)
+        if not ok:
+            bad.append("%s=%r (expected %s)" % (key, got, "a match" if callable(value) else repr(value)))
+    return "; ".join(bad)

@@ -5,6 +5,7 @@ answers in one JSON line per command.  A scenario (reset, seed, run, read back)
 is one batch, so it costs one Wine process start.
 """
 
+import contextlib
 import fcntl
 import json
 import queue
@@ -68,6 +69,8 @@ TEXTS = {
 BUTTONS = {'en': {'yesno': ['&Yes', '&No'], 'ok': ['OK']},
            'ja': {'yesno': ['はい(&Y)', 'いいえ(&N)'], 'ok': ['OK']}}
 LOCALES = {'en': 'C.UTF-8', 'ja': 'ja_JP.UTF-8'}
+# Where each prefix holds a copy of the program, under a path with a blank.
+SPACED_EXE = r'C:\Velquist Test\velquist.exe'
 QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -176,13 +179,21 @@ def run_dir():
     return path, lock
 
 
-def interrupt_on_signals():
-    """`timeout` and a closed terminal end a run like Ctrl-C, so that its
-    clean-up runs and its closing line is printed."""
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt(signal.Signals(signum).name)
-    signal.signal(signal.SIGTERM, interrupt)
-    signal.signal(signal.SIGHUP, interrupt)
+@contextlib.contextmanager
+def prefixes_of_run(specs, reuse=False):
+    """[Prefix] for the (name, WINEARCH) specs, ready for the tests, in a
+    folder of this run's own (or, with reuse, kept from an earlier run); on
+    every path out, their Wine programs and servers end and the folder goes."""
+    if reuse:
+        base, lock = os.path.join(PREFIXES, 'reuse'), None
+    else:
+        base, lock = run_dir()
+    prefixes = [Prefix(name, arch, base) for name, arch in specs]
+    try:
+        make_ready(prefixes, reuse=reuse)
+        yield prefixes
+    finally:
+        close_run(prefixes, base, lock)
 
 
 def make_ready(prefixes, reuse=False):
@@ -208,31 +219,6 @@ def close_run(prefixes, base, lock):
     if lock:
         shutil.rmtree(base, ignore_errors=True)
         lock.close()
-
-
-def run_guarded(prefixes, base, lock, body):
-    """Runs body(); the prefixes are closed on every path. Returns None, or
-    why the run was cut short (an interrupt, an error)."""
-    try:
-        body()
-        return None
-    except KeyboardInterrupt as e:
-        return 'interrupted (%s)' % (e.args[0] if e.args else 'SIGINT')
-    except Exception:
-        traceback.print_exc()
-        return 'stopped by an error'
-    finally:
-        close_run(prefixes, base, lock)
-
-
-def closing_line(passed, failed, cut_short):
-    """Prints a suite's last line; a run cut short counts as one more
-    failure. Returns the failures."""
-    if cut_short:
-        print('the run was %s; it counts as one more failure' % cut_short)
-        failed += 1
-    print('%d passed, %d failed' % (passed, failed), flush=True)
-    return failed
 
 
 class Prefix:
@@ -274,7 +260,7 @@ class Prefix:
         self.spaced_dir = os.path.join(self.path, 'drive_c', 'Velquist Test')
         os.makedirs(self.spaced_dir, exist_ok=True)
         shutil.copy(VELQUIST, self.spaced_dir)
-        self.spaced_exe = r'C:\Velquist Test\velquist.exe'
+        self.spaced_exe = SPACED_EXE
 
     def stop(self):
         """Ends every Wine process of the prefix, its server last."""

@@ -1,22 +1,22 @@
-"""The acceptance kit under Wine: each check prints one line, the suite ends
-with "N passed, M failed" and exits non-zero on any failure.
+"""The acceptance kit under Wine, velquist-check.exe in fresh 64-bit and
+32-bit prefixes seeded with values of their own: it passes against
+velquist.exe, fails (naming the cases) against deliberately broken builds,
+refuses while a velquist.exe runs or where its saved state or folder is not
+its own, and leaves the values it found exactly as they were, also when it
+is killed. Each check returns what went wrong, or nothing."""
 
-  python3 tests/check/main.py [-k PATTERN]
-"""
-
-import argparse
 import os
 import re
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'wine'))
-import harness  # noqa: E402
-from harness import (REG_EXPAND_SZ, REG_SZ, Value, dword, multi, sz)  # noqa: E402
+import pytest
+
+import harness
+from harness import (REG_EXPAND_SZ, REG_SZ, Value, dword, multi, sz)
 
 BUILD = os.path.join(harness.ROOT, 'build', 'windows')
 # VQ_KIT runs the suite against another build of the kit.
@@ -132,27 +132,6 @@ def wine_pids(prefix, name):
         if ('WINEPREFIX=' + prefix.path).encode() in env and name in args and '/guardian' not in args:
             pids.append(int(pid))
     return pids
-
-
-class Suite:
-    def __init__(self, patterns):
-        self.patterns = patterns
-        self.passed = self.failed = 0
-
-    def check(self, name, fn):
-        if self.patterns and not any(p in name for p in self.patterns):
-            return
-        started = time.time()
-        try:
-            problem = fn()
-        except Exception as e:  # a broken check is a failed check
-            problem = '%s: %s' % (type(e).__name__, e)
-        if problem:
-            self.failed += 1
-            print('FAIL  %s (%.0f s): %s' % (name, time.time() - started, problem), flush=True)
-        else:
-            self.passed += 1
-            print('pass  %s (%.0f s)' % (name, time.time() - started), flush=True)
 
 
 def unchanged(prefix, before):
@@ -374,27 +353,23 @@ REFUSED_STATES = [
 ]
 
 
-def refused_states(prefix):
+def refused_state(prefix, body, sddl, why):
     def run():
-        problems = []
-        for name, body, sddl, why in REFUSED_STATES:
-            prefix.seed(VENDOR64)
-            plant_state(prefix, body, sddl)
-            before = prefix.state()
-            rc, text = Kit(prefix, '/nobox', '/only', 'silent', winpath(harness.VELQUIST)).wait()
-            lines = text.strip().splitlines()
-            problem = ''
-            if rc != 2 or len(lines) != 1 or not lines[0].startswith('refused: ') or why not in lines[0]:
-                problem = 'exit %s:\n%s' % (rc, text)
-            kept = prefix.batch([('get', '32', STATE_KEY, 'Saved')])[0]
-            problem = problem or unchanged(prefix, before)
-            if not problem and (not kept['exists'] or bytes.fromhex(kept['hex']) != body):
-                problem = 'the saved state was not left as it was'
-            if kept['key']:
-                prefix.batch([('sddl', 'key', '32', STATE_KEY, STATE_SDDL), ('delkey', '32', STATE_KEY)])
-            if problem:
-                problems.append('%s: %s' % (name, problem))
-        return '; '.join(problems)
+        prefix.seed(VENDOR64)
+        plant_state(prefix, body, sddl)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/nobox', '/only', 'silent', winpath(harness.VELQUIST)).wait()
+        lines = text.strip().splitlines()
+        problem = ''
+        if rc != 2 or len(lines) != 1 or not lines[0].startswith('refused: ') or why not in lines[0]:
+            problem = 'exit %s:\n%s' % (rc, text)
+        kept = prefix.batch([('get', '32', STATE_KEY, 'Saved')])[0]
+        problem = problem or unchanged(prefix, before)
+        if not problem and (not kept['exists'] or bytes.fromhex(kept['hex']) != body):
+            problem = 'the saved state was not left as it was'
+        if kept['key']:
+            prefix.batch([('sddl', 'key', '32', STATE_KEY, STATE_SDDL), ('delkey', '32', STATE_KEY)])
+        return problem
     return run
 
 
@@ -477,63 +452,59 @@ def japanese(prefix):
     return run
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument('-k', dest='patterns', action='append', help='run only matching checks')
-    args = parser.parse_args()
-    for path in (KIT, NOLOCK, FIRSTEXE, harness.VELQUIST, harness.DRIVER):
-        if not os.path.exists(path):
-            print('missing %s: run `make exe` first' % path)
-            print('0 passed, 1 failed')
-            return 2
-
-    harness.interrupt_on_signals()
-    suite = Suite(args.patterns)
-    # Prefixes of this run's own, removed at the end: the Wine suite or a
-    # second run in this checkout may be using others at the same time.
-    base, lock = harness.run_dir()
-    prefixes = [harness.Prefix('check64', 'win64', base), harness.Prefix('check32', 'win32', base)]
-
-    def body():
-        harness.make_ready(prefixes)
-        p64, p32 = prefixes
-        suite.check('64-bit: passes against velquist.exe, values restored byte for byte, writes refused '
-                    'in a key of its own',
-                    full_pass(p64, VENDOR64, None, VENDOR64_OTHERS))
-        suite.check('32-bit: passes against velquist.exe, 64-bit view cases skipped, writes refused in the '
-                    'uninstall key it created',
-                    full_pass(p32, VENDOR32, NO_64_VIEW, VENDOR32_OTHERS))
-        suite.check('every target key a vendor\'s: write-refused cases skipped, no permission changed',
-                    box_cases_skipped(p64, [], re.escape(ALL_KEYS_TAKEN) + '$', vendor=VENDOR_ALL,
-                                      kind='skip  (interactive|silent), ', passed='pass  '))
-        suite.check('Japanese UI: the boxes in Japanese pass', japanese(p64))
-        suite.check('fails against a build that takes no locks',
-                    broken_build(p64, NOLOCK, 'locks:', [
-                        'locks: held by another process: session lock, silent',
-                        'locks: held by another process: global lock, interactive',
-                        'locks: an abandoned lock fails the next run only',
-                        'locks: a second instance fails at once while the first asks']))
-        suite.check('fails against a build that quotes up to the first .exe',
-                    broken_build(p64, FIRSTEXE, 'match', [
-                        r'match: [C:\Program Files\run.exe -config C:\Data Files\x.exe]',
-                        r'match: [C:\Program Files\a.exe.exe -x]']))
-        suite.check('killed mid-run: the guardian restores the values', killed_mid_run(p64))
-        suite.check('Ctrl-C: the kit restores the values itself and exits with 3', interrupted(p64))
-        suite.check('refuses while a velquist.exe is running', refuses_while_velquist_runs(p64))
-        suite.check('a saved state planted in the user\'s temp folder is ignored', planted_in_temp_ignored(p64))
-        suite.check('a saved state that is damaged, names other values or sits where others can write is refused',
-                    refused_states(p64))
-        suite.check('a saved state in its own key is restored first', good_state_restored(p64))
-        suite.check('a folder of its name that it did not make is refused and left alone', foreign_folder_refused(p64))
-        suite.check('a report path that links to another file is refused', report_link_refused(p64))
-        suite.check('without message boxes: those cases skipped, with the reason',
-                    box_cases_skipped(p64, ['/nobox'], r': message boxes not wanted \(/nobox\)$'))
-        suite.check('without a display: those cases skipped, with the reason',
-                    box_cases_skipped(p64, [], r': message boxes cannot be shown on this desktop \(', display=False))
-
-    cut_short = harness.run_guarded(prefixes, base, lock, body)
-    return 1 if harness.closing_line(suite.passed, suite.failed, cut_short) else 0
+# name, the check on the 64-bit and 32-bit prefixes
+CHECKS = [
+    ('64-bit: passes against velquist.exe, values restored byte for byte, writes refused in a key of its own',
+     lambda p64, p32: full_pass(p64, VENDOR64, None, VENDOR64_OTHERS)),
+    ('32-bit: passes against velquist.exe, 64-bit view cases skipped, writes refused in the uninstall key it created',
+     lambda p64, p32: full_pass(p32, VENDOR32, NO_64_VIEW, VENDOR32_OTHERS)),
+    ("every target key a vendor's: write-refused cases skipped, no permission changed",
+     lambda p64, p32: box_cases_skipped(p64, [], re.escape(ALL_KEYS_TAKEN) + '$', vendor=VENDOR_ALL,
+                                        kind='skip  (interactive|silent), ', passed='pass  ')),
+    ('Japanese UI: the boxes in Japanese pass',
+     lambda p64, p32: japanese(p64)),
+    ('fails against a build that takes no locks',
+     lambda p64, p32: broken_build(p64, NOLOCK, 'locks:', [
+         'locks: held by another process: session lock, silent',
+         'locks: held by another process: global lock, interactive',
+         'locks: an abandoned lock fails the next run only',
+         'locks: a second instance fails at once while the first asks'])),
+    ('fails against a build that quotes up to the first .exe',
+     lambda p64, p32: broken_build(p64, FIRSTEXE, 'match', [
+         r'match: [C:\Program Files\run.exe -config C:\Data Files\x.exe]',
+         r'match: [C:\Program Files\a.exe.exe -x]'])),
+    ('killed mid-run: the guardian restores the values',
+     lambda p64, p32: killed_mid_run(p64)),
+    ('Ctrl-C: the kit restores the values itself and exits with 3',
+     lambda p64, p32: interrupted(p64)),
+    ('refuses while a velquist.exe is running',
+     lambda p64, p32: refuses_while_velquist_runs(p64)),
+    ("a saved state planted in the user's temp folder is ignored",
+     lambda p64, p32: planted_in_temp_ignored(p64)),
+    ('a saved state in its own key is restored first',
+     lambda p64, p32: good_state_restored(p64)),
+    ('a folder of its name that it did not make is refused and left alone',
+     lambda p64, p32: foreign_folder_refused(p64)),
+    ('a report path that links to another file is refused',
+     lambda p64, p32: report_link_refused(p64)),
+    ('without message boxes: those cases skipped, with the reason',
+     lambda p64, p32: box_cases_skipped(p64, ['/nobox'], r': message boxes not wanted \(/nobox\)$')),
+    ('without a display: those cases skipped, with the reason',
+     lambda p64, p32: box_cases_skipped(p64, [], r': message boxes cannot be shown on this desktop \(',
+                                        display=False)),
+]
 
 
-if __name__ == '__main__':
-    sys.exit(main())
+@pytest.mark.parametrize('check', [c[1] for c in CHECKS], ids=[c[0] for c in CHECKS])
+def test_kit(prefixes, check):
+    problem = check(prefixes['64'], prefixes['32'])()
+    if problem:
+        pytest.fail(problem, pytrace=False)
+
+
+@pytest.mark.parametrize('body,sddl,why', [s[1:] for s in REFUSED_STATES], ids=[s[0] for s in REFUSED_STATES])
+def test_a_saved_state_that_is_damaged_names_other_values_or_sits_where_others_can_write_is_refused(
+        prefixes, body, sddl, why):
+    problem = refused_state(prefixes['64'], body, sddl, why)()
+    if problem:
+        pytest.fail(problem, pytrace=False)
