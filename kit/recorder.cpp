@@ -1,0 +1,81 @@
+#include "recorder.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "owners.h"
+
+namespace recorder {
+namespace {
+
+SERVICE_STATUS_HANDLE g_status = nullptr;
+
+std::string Json(const std::wstring& s) {
+    std::string out = "\"";
+    for (wchar_t c : s) {
+        if (c == L'"' || c == L'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+            out += buf;
+        }
+    }
+    return out + "\"";
+}
+
+std::wstring SelfPath() {
+    std::wstring path(32768, L'\0');
+    DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+    path.resize(n < path.size() ? n : 0);
+    return path;
+}
+
+void Report(DWORD state) {
+    SERVICE_STATUS s = {};
+    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    s.dwCurrentState = state;
+    SetServiceStatus(g_status, &s);
+}
+
+DWORD WINAPI Control(DWORD, DWORD, void*, void*) { return NO_ERROR; }
+
+// Reports running and then stopped: the start is what the tests look at, and a
+// service that has already stopped never holds its files or needs `sc stop`.
+void WINAPI ServiceMain(DWORD, wchar_t**) {
+    g_status = RegisterServiceCtrlHandlerExW(L"", Control, nullptr);
+    if (!g_status) return;
+    Report(SERVICE_RUNNING);
+    Report(SERVICE_STOPPED);
+}
+
+}  // namespace
+
+std::wstring BesideSelf() { return SelfPath() + L".rec"; }
+
+int Run(const std::wstring& recordFile) {
+    std::string line = "{\"exe\": " + Json(SelfPath()) + ", \"cmdline\": " + Json(GetCommandLineW()) +
+                       ", \"pid\": " + std::to_string(GetCurrentProcessId()) + "}\r\n";
+    bool written = false;
+    {
+        // Appends, never follows or replaces: two starts leave two lines.
+        owners::Handle file(CreateFileW(recordFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+        DWORD done = 0;
+        written = file && WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &done, nullptr) &&
+                  done == line.size();
+    }
+    // Fails at once (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) unless the
+    // service manager started this process.
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
+    StartServiceCtrlDispatcherW(table);
+    return written ? 0 : 1;
+}
+
+}  // namespace recorder
