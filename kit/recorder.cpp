@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
@@ -58,9 +59,21 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 
 std::wstring BesideSelf() { return SelfPath() + L".rec"; }
 
+// The arguments as the program's own start-up would split them, so that a
+// test compares what the program was told rather than how Windows spelled it.
+std::string Argv() {
+    std::string out = "[";
+    int n = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &n);
+    for (int i = 0; argv && i < n; ++i) out += (i ? ", " : "") + Json(argv[i]);
+    LocalFree(argv);
+    return out + "]";
+}
+
 int Run(const std::wstring& recordFile) {
     std::string line = "{\"exe\": " + Json(SelfPath()) + ", \"cmdline\": " + Json(GetCommandLineW()) +
-                       ", \"pid\": " + std::to_string(GetCurrentProcessId()) + "}\r\n";
+                       ", \"argv\": " + Argv() + ", \"pid\": " + std::to_string(GetCurrentProcessId()) +
+                       "}\r\n";
     bool written = false;
     {
         // Appends, never follows or replaces: two starts leave two lines.

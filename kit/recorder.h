@@ -10,7 +10,8 @@
 namespace recorder {
 
 // Appends one line of ASCII JSON to `recordFile`:
-//   {"exe": "<this program's path>", "cmdline": "<GetCommandLineW()>", "pid": N}
+//   {"exe": "<this program's path>", "cmdline": "<GetCommandLineW()>",
+//    "argv": [<CommandLineToArgvW of it>], "pid": N}
 // then serves as a service if the service manager started this process.
 // Returns the exit code for the process: 0, or 1 if the record could not be written.
 int Run(const std::wstring& recordFile);
