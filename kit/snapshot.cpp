@@ -162,6 +162,9 @@ bool Snapshot::Restore(std::string* why) const {
     bool ok = true;
     for (int k = 0; k < 3; ++k) {
         const KeyPlace& place = kKeys[k];
+        // A key the kit created may still be read-only from the last case,
+        // which would refuse the clearing of its values.
+        if (!keys_[k].existed) winops::SetKeyAccess(place.view, place.subkey, false);
         for (int v = 0; v < place.count; ++v) {
             const winops::StoredValue& value = keys_[k].values[v];
             LONG rc;

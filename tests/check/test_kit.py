@@ -286,6 +286,20 @@ def refuses_while_velquist_runs(prefix):
     return run
 
 
+def refused_case_last(prefix):
+    """A case that refused writes in a key of the kit's own leaves that key
+    read-only; ended right after it (here the last case), the kit must still
+    put everything back and say so, not report a restore that failed."""
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/nobox', '/only', 'silent, outcome 1', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or summary_of(text) != (1, 0, 0) or 'values restored as they were before the run' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before) or nothing_left(prefix)
+    return run
+
+
 def box_cases_skipped(prefix, args, reason, display=True, vendor=None, kind='skip  interactive',
                       passed='pass  silent'):
     """Where some outcome cases cannot run (/nobox, no box can show, no key
@@ -478,6 +492,8 @@ CHECKS = [
      lambda p64, p32: killed_mid_run(p64)),
     ('Ctrl-C: the kit restores the values itself and exits with 3',
      lambda p64, p32: interrupted(p64)),
+    ('ended right after a write-refused case: restored, and said so',
+     lambda p64, p32: refused_case_last(p64)),
     ('refuses while a velquist.exe is running',
      lambda p64, p32: refuses_while_velquist_runs(p64)),
     ("a saved state planted in the user's temp folder is ignored",
