@@ -32,14 +32,17 @@ inline const wchar_t* TextOf(int id, bool japanese) {
     return L"";
 }
 
+// Names, keys and values below are raw literals: spelt as Windows and the
+// README show them, and found by a search for them as they are.
+
 // The session lock (no namespace prefix) and the lock across sessions.
 inline constexpr wchar_t kInstanceMutex[] = L"BCB43F0C-3106-4701-A096-65BB83D7C47D";
-inline constexpr wchar_t kGlobalMutex[] = L"Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88";
+inline constexpr wchar_t kGlobalMutex[] = LR"(Global\F5E1A2AA-85D2-483B-A417-12471FC6DB88)";
 
 // The keys under HKEY_LOCAL_MACHINE and the three values in them.
 inline constexpr wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-inline constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
+    LR"(SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo)";
+inline constexpr wchar_t kServiceKey[] = LR"(SYSTEM\CurrentControlSet\Services\VedOvedavu)";
 inline constexpr wchar_t kUninstallString[] = L"UninstallString";
 inline constexpr wchar_t kDisplayIcon[] = L"DisplayIcon";
 inline constexpr wchar_t kImagePath[] = L"ImagePath";
@@ -47,12 +50,12 @@ inline constexpr wchar_t kImagePath[] = L"ImagePath";
 enum ExitCode { kExitModified = 0, kExitFailed = 1, kExitNoTarget = 2, kExitAlready = 3, kExitDeclined = 4 };
 
 // A driver's values as its installer leaves them, and as a repair must leave them.
-inline constexpr wchar_t kSetupPath[] = L"C:\\Program Files\\Example Driver\\setup.exe";
-inline constexpr wchar_t kSetup[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
-inline constexpr wchar_t kSetupFixed[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
-inline constexpr wchar_t kIcon[] = L"C:\\Program Files\\Example Driver\\setup.exe,0";
-inline constexpr wchar_t kIconFixed[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\",0";
-inline constexpr wchar_t kService[] = L"C:\\Program Files\\Example Driver\\svc.exe -k net";
-inline constexpr wchar_t kServiceFixed[] = L"\"C:\\Program Files\\Example Driver\\svc.exe\" -k net";
+inline constexpr wchar_t kSetupPath[] = LR"(C:\Program Files\Example Driver\setup.exe)";
+inline constexpr wchar_t kSetup[] = LR"(C:\Program Files\Example Driver\setup.exe -uninstall)";
+inline constexpr wchar_t kSetupFixed[] = LR"("C:\Program Files\Example Driver\setup.exe" -uninstall)";
+inline constexpr wchar_t kIcon[] = LR"(C:\Program Files\Example Driver\setup.exe,0)";
+inline constexpr wchar_t kIconFixed[] = LR"("C:\Program Files\Example Driver\setup.exe",0)";
+inline constexpr wchar_t kService[] = LR"(C:\Program Files\Example Driver\svc.exe -k net)";
+inline constexpr wchar_t kServiceFixed[] = LR"("C:\Program Files\Example Driver\svc.exe" -k net)";
 
 }  // namespace facts

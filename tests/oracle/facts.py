@@ -22,7 +22,7 @@ TEXTS = {
 
 # The session lock (no namespace prefix) and the lock across sessions.
 INSTANCE_MUTEX = 'BCB43F0C-3106-4701-A096-65BB83D7C47D'
-GLOBAL_MUTEX = 'Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88'
+GLOBAL_MUTEX = r'Global\F5E1A2AA-85D2-483B-A417-12471FC6DB88'
 
 # The keys under HKEY_LOCAL_MACHINE and the three values in them.
 UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo'
