@@ -2,31 +2,28 @@
 
 #include <map>
 
+#include "exe_oracle.h"
+#include "facts.h"
+
 namespace {
 
-const wchar_t kInstanceMutex[] = L"BCB43F0C-3106-4701-A096-65BB83D7C47D";
-const wchar_t kGlobalMutex[] = L"Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88";
+using facts::kGlobalMutex;
+using facts::kInstanceMutex;
 const DWORD kRunTimeoutMs = 30000;
 
-const wchar_t kSetup[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
-const wchar_t kSetupFixed[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
-const wchar_t kIcon[] = L"C:\\Program Files\\Example Driver\\setup.exe,0";
-const wchar_t kIconFixed[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\",0";
-const wchar_t kSvc[] = L"C:\\Program Files\\Example Driver\\svc.exe -k net";
-const wchar_t kSvcFixed[] = L"\"C:\\Program Files\\Example Driver\\svc.exe\" -k net";
-const wchar_t kHead[] = L"C:\\Program Files\\Example Driver\\setup.exe";
+using facts::kIcon;
+using facts::kIconFixed;
+using facts::kSetup;
+using facts::kSetupFixed;
+const wchar_t* const kSvc = facts::kService;
+const wchar_t* const kSvcFixed = facts::kServiceFixed;
+const wchar_t* const kHead = facts::kSetupPath;
 
-enum { kQuestion = 104, kModified = 105, kFailed = 106, kNoTarget = 107, kAlready = 108 };
-
-const wchar_t* Text(int id, bool japanese) {
-    switch (id) {
-    case kQuestion: return japanese ? L"レジストリを修正します。よろしいですか？" : L"Modify registry. Are you sure?";
-    case kModified: return japanese ? L"レジストリを修正しました。" : L"Registry was modified successfully.";
-    case kFailed: return japanese ? L"レジストリの修正に失敗しました。" : L"Failed to modify registry.";
-    case kNoTarget: return japanese ? L"修正対象のレジストリはありません。" : L"No target registry to modify.";
-    default: return japanese ? L"レジストリはすでに修正されています。" : L"Target registry is already modified.";
-    }
-}
+using facts::kAlready;
+using facts::kFailed;
+using facts::kModified;
+using facts::kNoTarget;
+using facts::kQuestion;
 
 // ---- values ---------------------------------------------------------------
 
@@ -157,9 +154,9 @@ std::string CheckRun(const System& s, const winops::RunResult& r, DWORD exit, co
         for (size_t i = 0; i < boxes.size(); ++i) {
             const winops::Box& b = r.boxes[i];
             std::vector<int> ids = boxes[i] == kQuestion ? std::vector<int>{IDYES, IDNO} : std::vector<int>{IDOK};
-            if (b.caption != L"Velquist") out += "box caption \"" + Narrow(b.caption) + "\"; ";
-            if (b.text != Text(boxes[i], s.japanese))
-                out += "box text \"" + Narrow(b.text) + "\", expected \"" + Narrow(Text(boxes[i], s.japanese)) + "\"; ";
+            if (b.caption != facts::TextOf(facts::kTitle, s.japanese)) out += "box caption \"" + Narrow(b.caption) + "\"; ";
+            if (b.text != facts::TextOf(boxes[i], s.japanese))
+                out += "box text \"" + Narrow(b.text) + "\", expected \"" + Narrow(facts::TextOf(boxes[i], s.japanese)) + "\"; ";
             if (b.ids != ids) out += std::string("box buttons differ from ") + (ids.size() == 2 ? "Yes/No; " : "OK; ");
             if (b.icon) out += "box has an icon; ";
         }
@@ -205,30 +202,11 @@ int NeedsFor(const Values& seed) {
     return kNothing;
 }
 
-// The rule, written out with the system's own white space: the last .exe (any
-// case) with white space and no double quote before it and no line break after
-// it ends group 1.
-bool IsSpace(wchar_t c) {
+// White space as this system's character types have it, which is what
+// velquist.exe asks too: the kit judges it on the system it runs on.
+bool IsSystemSpace(wchar_t c) {
     WORD type = 0;
     return GetStringTypeW(CT_CTYPE1, &c, 1, &type) && (type & (C1_SPACE | C1_BLANK));
-}
-
-bool Rule(const std::wstring& text, std::wstring* fixed) {
-    size_t end = 0;
-    for (size_t i = 0; i + 4 <= text.size(); ++i) {
-        if (text[i] != L'.' || towlower(text[i + 1]) != L'e' || towlower(text[i + 2]) != L'x' ||
-            towlower(text[i + 3]) != L'e')
-            continue;
-        std::wstring before = text.substr(0, i), after = text.substr(i + 4);
-        bool space = false;
-        for (wchar_t c : before) space = space || IsSpace(c);
-        if (before.find(L'"') != std::wstring::npos || !space) continue;
-        if (after.find_first_of(L"\r\n") != std::wstring::npos) continue;
-        end = i + 4;
-    }
-    if (!end) return false;
-    *fixed = L"\"" + text.substr(0, end) + L"\"" + text.substr(end);
-    return true;
 }
 
 // ---- the cases ----------------------------------------------------------------
@@ -429,10 +407,13 @@ void AddMatching(std::vector<Case>* cases) {
         cases->push_back({"match: [" + Narrow(text) + "]", kNothing, [text](const System& s) {
             // The same text in all three values, each written back with its own type.
             Values seed = {{U32, Sz(text)}, {I32, Sz(text)}, {SVC, Sz(text, REG_EXPAND_SZ)}};
-            std::wstring fixed;
+            const oracle::Split split = oracle::FindUnquotedExe(text, IsSystemSpace);
             Values changes;
-            if (Rule(text, &fixed))
+            if (split.matched) {
+                const size_t end = split.group1Length;
+                const std::wstring fixed = L"\"" + text.substr(0, end) + L"\"" + text.substr(end);
                 changes = {{U32, Sz(fixed)}, {I32, Sz(fixed)}, {SVC, Sz(fixed, REG_EXPAND_SZ)}};
+            }
             return Scenario(s, seed, L"velquist.exe /s", {}, changes.empty() ? 3 : 0, {}, changes);
         }});
 }
@@ -489,7 +470,7 @@ void AddLocks(std::vector<Case>* cases) {
         if (!why.empty()) return "set-up: " + why;
         std::string second;
         winops::RunResult first = winops::Run(s.exe, L"velquist.exe", [&](const winops::Box& box) -> std::wstring {
-            if (box.text != Text(kQuestion, s.japanese)) return L"ok";
+            if (box.text != facts::TextOf(kQuestion, s.japanese)) return L"ok";
             winops::RunResult silent = Start(s, L"velquist.exe /s", {});
             second = Join(CheckRun(s, silent, 1, {}), CheckValues(s, kBroken, {}));
             if (!second.empty()) second = "second, silent: " + second;

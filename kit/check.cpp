@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cases.h"
+#include "facts.h"
 #include "owners.h"
 #include "place.h"
 #include "snapshot.h"
@@ -23,8 +24,8 @@
 namespace {
 
 const wchar_t kKitMutex[] = L"Global\\velquist-check-9E0C4F77";
-const wchar_t kInstanceMutex[] = L"BCB43F0C-3106-4701-A096-65BB83D7C47D";
-const wchar_t kGlobalMutex[] = L"Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88";
+using facts::kGlobalMutex;
+using facts::kInstanceMutex;
 
 Snapshot g_before;
 // The folder this run made for the programs it runs.

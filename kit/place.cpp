@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "local.h"
+#include "narrow.h"
 #include "owners.h"
 
 namespace place {
@@ -25,12 +26,6 @@ const wchar_t kFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 const DWORD kKeyWrites = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC |
                          WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) out += (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
-    return out;
-}
 
 std::string Error(const char* what, DWORD code) { return std::string(what) + ": error " + std::to_string(code); }
 

@@ -4,9 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
-
 namespace {
 
 struct KeyPlace {
@@ -17,16 +14,16 @@ struct KeyPlace {
 };
 // The service key is one key that both views share.
 const KeyPlace kKeys[3] = {
-    {KEY_WOW64_32KEY, kUninstallKey, {L"UninstallString", L"DisplayIcon"}, 2},
-    {KEY_WOW64_64KEY, kUninstallKey, {L"UninstallString", L"DisplayIcon"}, 2},
-    {KEY_WOW64_64KEY, kServiceKey, {L"ImagePath", nullptr}, 1},
+    {KEY_WOW64_32KEY, kUninstallKey, {facts::kUninstallString, facts::kDisplayIcon}, 2},
+    {KEY_WOW64_64KEY, kUninstallKey, {facts::kUninstallString, facts::kDisplayIcon}, 2},
+    {KEY_WOW64_64KEY, kServiceKey, {facts::kImagePath, nullptr}, 1},
 };
 const SlotPlace kSlotPlaces[kSlots] = {
-    {0, KEY_WOW64_32KEY, kUninstallKey, L"UninstallString"},
-    {0, KEY_WOW64_32KEY, kUninstallKey, L"DisplayIcon"},
-    {1, KEY_WOW64_64KEY, kUninstallKey, L"UninstallString"},
-    {1, KEY_WOW64_64KEY, kUninstallKey, L"DisplayIcon"},
-    {2, KEY_WOW64_64KEY, kServiceKey, L"ImagePath"},
+    {0, KEY_WOW64_32KEY, kUninstallKey, facts::kUninstallString},
+    {0, KEY_WOW64_32KEY, kUninstallKey, facts::kDisplayIcon},
+    {1, KEY_WOW64_64KEY, kUninstallKey, facts::kUninstallString},
+    {1, KEY_WOW64_64KEY, kUninstallKey, facts::kDisplayIcon},
+    {2, KEY_WOW64_64KEY, kServiceKey, facts::kImagePath},
 };
 
 std::string Why(const char* what, int key, LONG rc) {
@@ -42,20 +39,6 @@ bool SameValue(const winops::StoredValue& a, const winops::StoredValue& b) {
 }  // namespace
 
 const SlotPlace& PlaceOf(int slot) { return kSlotPlaces[slot]; }
-
-std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out;
-}
 
 bool Snapshot::Take(std::string* why) {
     for (int k = 0; k < 3; ++k) {
@@ -179,6 +162,9 @@ bool Snapshot::Restore(std::string* why) const {
     bool ok = true;
     for (int k = 0; k < 3; ++k) {
         const KeyPlace& place = kKeys[k];
+        // A key the kit created may still be read-only from the last case,
+        // which would refuse the clearing of its values.
+        if (!keys_[k].existed) winops::SetKeyAccess(place.view, place.subkey, false);
         for (int v = 0; v < place.count; ++v) {
             const winops::StoredValue& value = keys_[k].values[v];
             LONG rc;

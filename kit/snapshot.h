@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "facts.h"
+#include "narrow.h"
 #include "winops.h"
 
-extern const wchar_t kUninstallKey[];
-extern const wchar_t kServiceKey[];
+using facts::kServiceKey;
+using facts::kUninstallKey;
 
 enum Slot { U32, I32, U64, I64, SVC, kSlots };
 
@@ -49,5 +51,3 @@ private:
     };
     Key keys_[3];
 };
-
-std::string Narrow(const std::wstring& text);

@@ -9,15 +9,19 @@ cd "$(dirname "$0")/.."
 
 if [ -z "${VQ_SHOTS_ON_XVFB:-}" ]; then
     [ -f build/windows/velquist.exe ] || { echo "screenshots: run 'make exe' first" >&2; exit 1; }
+    # rig.exe, which answers the boxes, is the README suite's.
+    cmake --build build/windows --target rig >/dev/null || exit 1
     # Always a private display: never photograph a developer's own desktop.
-    exec env VQ_SHOTS_ON_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+    # xvfb-run cleans up only when it exits by itself: it ignores Ctrl-C,
+    # `timeout` and a closed terminal, and the script under it takes them back.
+    trap '' INT HUP TERM
+    exec xvfb-run -a -s "-screen 0 1024x768x24" \
+        env --default-signal=INT,HUP,TERM VQ_SHOTS_ON_XVFB=1 bash "$0" "$@"
 fi
 
 source tests/readme/lib.sh
 vq_check_i386
 out=docs/screenshots
-VQ_BIN=build/screenshots/bin
-vq_build_helpers "$VQ_BIN"
 # A prefix of this run's own (about 1 GB), removed afterwards.
 vq_run_dir build/screenshots
 work=$VQ_RUN_DIR
@@ -26,25 +30,16 @@ vq_on_exit 'vq_stop_prefix; rm -rf "$work"'
 vq_new_prefix "$work/prefix" 480x200
 mkdir -p "$out"
 
-declare -A text=(
-    [en-question]="Modify registry. Are you sure?"
-    [en-modified]="Registry was modified successfully."
-    [en-failed]="Failed to modify registry."
-    [en-no-target]="No target registry to modify."
-    [en-already]="Target registry is already modified."
-    [ja-question]="レジストリを修正します。よろしいですか？"
-    [ja-modified]="レジストリを修正しました。"
-    [ja-failed]="レジストリの修正に失敗しました。"
-    [ja-no-target]="修正対象のレジストリはありません。"
-    [ja-already]="レジストリはすでに修正されています。"
-)
+# The message each picture LANG-WHAT must show.
+declare -A message=([question]=QUESTION [modified]=MODIFIED [failed]=FAILED [no-target]=NO_TARGET [already]=ALREADY)
 
 # shoot NAME yesno|ok: waits for the box, checks its text, saves the box alone.
 shoot() {
-    local name=$1 buttons=$2 shown geometry
+    local name=$1 buttons=$2 shown expected geometry
+    expected=$(vq_text "${name%%-*}" "${message[${name#*-}]}")
     shown=$(vq_rig wait "$buttons" $VQ_BOX_WAIT) || { echo "screenshots: no box for $name" >&2; return 1; }
-    if [ "$shown" != "${text[$name]}" ]; then
-        echo "screenshots: $name shows '$shown', expected '${text[$name]}'" >&2
+    if [ "$shown" != "$expected" ]; then
+        echo "screenshots: $name shows '$shown', expected '$expected'" >&2
         return 1
     fi
     # xwininfo line: 0x.. "Velquist": ("velquist.exe" ...)  WxH+x+y  +absx+absy

@@ -1,17 +1,26 @@
 #include "main.h"
 
+#include "facts.h"
 #include "fixture.h"
 #include "messages.h"
-#include "resource.h"
 #include "target.h"
 
 using fakewin::View;
 
 namespace {
 
-const wchar_t kService[] = L"C:\\Program Files\\Example Driver\\svc.exe -k";
-const wchar_t kServiceQuoted[] = L"\"C:\\Program Files\\Example Driver\\svc.exe\" -k";
-const wchar_t kIcon[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\",0";
+using facts::kService;
+const wchar_t* const kServiceQuoted = facts::kServiceFixed;
+const wchar_t* const kIcon = facts::kIconFixed;
+// Exit codes, message ids and lock names as the tests know them, not as
+// main.h and resource.h spell them.
+using facts::kExitAlready;
+using facts::kExitDeclined;
+using facts::kExitFailed;
+using facts::kExitModified;
+using facts::kExitNoTarget;
+using facts::kGlobalMutex;
+using facts::kInstanceMutex;
 
 class RunTest : public FakeWinTest {
 protected:
@@ -53,7 +62,7 @@ TEST_F(RunTest, SilentSwitch) {
         EXPECT_EQ(c.silent, IsSilentSwitch(c.cmdLine));
         fakewin::Reset();
         LoadStringTables();
-        EXPECT_EQ(EXIT_NO_TARGET, Run(c.cmdLine));
+        EXPECT_EQ(kExitNoTarget, Run(c.cmdLine));
         EXPECT_EQ(c.silent ? 0u : 1u, fakewin::Boxes().size());
         EXPECT_EQ(c.silent, g_silent);
     }
@@ -62,7 +71,7 @@ TEST_F(RunTest, SilentSwitch) {
 
 TEST_F(RunTest, TypicalSilentRoad) {
     SeedTypicalRoad();
-    EXPECT_EQ(EXIT_MODIFIED, Run(L"/s"));
+    EXPECT_EQ(kExitModified, Run(L"/s"));
     EXPECT_TRUE(fakewin::Boxes().empty());
     EXPECT_EQ(kQuoted, fakewin::GetString(View::k64, kUninstallKey, L"UninstallString"));
     EXPECT_EQ(kIcon, fakewin::GetString(View::k64, kUninstallKey, L"DisplayIcon"));
@@ -73,8 +82,8 @@ TEST_F(RunTest, TypicalSilentRoad) {
     EXPECT_EQ(TARGET_MODIFIED, g_registryTargets[2].status);
     // The repair pass reads only the entries that need it: 3 + 2 queries.
     EXPECT_EQ(5, CountLog(L"query"));
-    EXPECT_EQ("free", fakewin::MutexState(kInstanceMutexName));
-    EXPECT_EQ("free", fakewin::MutexState(kGlobalMutexName));
+    EXPECT_EQ("free", fakewin::MutexState(kInstanceMutex));
+    EXPECT_EQ("free", fakewin::MutexState(kGlobalMutex));
 }
 
 TEST_F(RunTest, Outcomes) {
@@ -85,45 +94,45 @@ TEST_F(RunTest, Outcomes) {
         int exitCode;
         std::vector<UINT> boxes;
     } cases[] = {
-        {"nothing exists", [] {}, IDYES, EXIT_NO_TARGET, {IDS_NO_TARGET}},
+        {"nothing exists", [] {}, IDYES, kExitNoTarget, {facts::kNoTarget}},
         {"unreadable values only",
          [] {
              fakewin::SetValue(View::k32, kServiceKey, L"ImagePath", REG_DWORD, {1, 0, 0, 0});
              fakewin::SetString(View::k64, kUninstallKey, L"UninstallString", REG_SZ, kUnquoted);
              fakewin::InjectFault({fakewin::Op::Query, ERROR_ACCESS_DENIED, L"Uninstall"});
          },
-         IDYES, EXIT_NO_TARGET, {IDS_NO_TARGET}},
+         IDYES, kExitNoTarget, {facts::kNoTarget}},
         {"one already quoted, others absent",
          [] { fakewin::SetString(View::k32, kUninstallKey, L"DisplayIcon", REG_SZ, kIcon); },
-         IDYES, EXIT_ALREADY_MODIFIED, {IDS_ALREADY_MODIFIED}},
+         IDYES, kExitAlready, {facts::kAlready}},
         {"repaired after Yes",
          [] { fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService); },
-         IDYES, EXIT_MODIFIED, {IDS_CONFIRM_MODIFY, IDS_MODIFY_SUCCEEDED}},
+         IDYES, kExitModified, {facts::kQuestion, facts::kModified}},
         {"one to repair, another unreadable",
          [] {
              fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
              fakewin::SetValue(View::k32, kUninstallKey, L"UninstallString", REG_BINARY, {1, 2});
          },
-         IDYES, EXIT_MODIFIED, {IDS_CONFIRM_MODIFY, IDS_MODIFY_SUCCEEDED}},
+         IDYES, kExitModified, {facts::kQuestion, facts::kModified}},
         {"answered No", [] { fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService); },
-         IDNO, EXIT_DECLINED, {IDS_CONFIRM_MODIFY}},
+         IDNO, kExitDeclined, {facts::kQuestion}},
         {"box closed", [] { fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService); },
-         IDCANCEL, EXIT_DECLINED, {IDS_CONFIRM_MODIFY}},
+         IDCANCEL, kExitDeclined, {facts::kQuestion}},
         {"box failed", [] { fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService); },
-         0, EXIT_DECLINED, {IDS_CONFIRM_MODIFY}},
+         0, kExitDeclined, {facts::kQuestion}},
         {"write fails",
          [] {
              fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
              fakewin::InjectFault({fakewin::Op::Set, ERROR_ACCESS_DENIED});
          },
-         IDYES, EXIT_FAILED, {IDS_CONFIRM_MODIFY, IDS_MODIFY_FAILED}},
+         IDYES, kExitFailed, {facts::kQuestion, facts::kFailed}},
         {"one modified, one failed",
          [] {
              fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
              fakewin::SetString(View::k32, kUninstallKey, L"UninstallString", REG_SZ, kUnquoted);
              fakewin::InjectFault({fakewin::Op::Create, ERROR_ACCESS_DENIED, L"Uninstall"});
          },
-         IDYES, EXIT_FAILED, {IDS_CONFIRM_MODIFY, IDS_MODIFY_FAILED}},
+         IDYES, kExitFailed, {facts::kQuestion, facts::kFailed}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,10 +145,10 @@ TEST_F(RunTest, Outcomes) {
         for (UINT id : c.boxes) expected.push_back(En(id));
         EXPECT_EQ(expected, Texts());
         for (const auto& box : fakewin::Boxes()) {
-            EXPECT_EQ(L"Velquist", box.caption);
-            EXPECT_EQ(box.text == En(IDS_CONFIRM_MODIFY) ? MB_YESNO : MB_OK, box.style);
+            EXPECT_EQ(facts::TextOf(facts::kTitle, false), box.caption);
+            EXPECT_EQ(box.text == En(facts::kQuestion) ? MB_YESNO : MB_OK, box.style);
         }
-        if (c.exitCode == EXIT_DECLINED) {
+        if (c.exitCode == kExitDeclined) {
             EXPECT_EQ(0, CountLog(L"set ") + CountLog(L"create "));
         }
     }
@@ -149,7 +158,7 @@ TEST_F(RunTest, PartialRepairKeepsWhatWasModified) {
     fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
     fakewin::SetString(View::k32, kUninstallKey, L"UninstallString", REG_SZ, kUnquoted);
     fakewin::InjectFault({fakewin::Op::Set, ERROR_ACCESS_DENIED, L"Uninstall"});
-    EXPECT_EQ(EXIT_FAILED, Run(L"/s"));
+    EXPECT_EQ(kExitFailed, Run(L"/s"));
     EXPECT_EQ(kServiceQuoted, fakewin::GetString(View::k32, kServiceKey, L"ImagePath"));
     EXPECT_EQ(kUnquoted, fakewin::GetString(View::k32, kUninstallKey, L"UninstallString"));
     EXPECT_TRUE(fakewin::Boxes().empty());
@@ -171,24 +180,24 @@ TEST_F(RunTest, ValueChangedBetweenThePasses) {
             }
             return box.style == MB_YESNO ? IDYES : IDOK;
         });
-        EXPECT_EQ(EXIT_FAILED, Run(L""));
-        EXPECT_EQ(std::vector<std::wstring>{En(IDS_CONFIRM_MODIFY)}, Texts());
+        EXPECT_EQ(kExitFailed, Run(L""));
+        EXPECT_EQ(std::vector<std::wstring>{En(facts::kQuestion)}, Texts());
         EXPECT_EQ(0, CountLog(L"set "));
     }
     // The same in silent mode, removed right after the scan pass's only read.
     fakewin::Reset();
     fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
     fakewin::OnQuery([] { fakewin::DeleteValue(View::k32, kServiceKey, L"ImagePath"); });
-    EXPECT_EQ(EXIT_FAILED, Run(L"/s"));
+    EXPECT_EQ(kExitFailed, Run(L"/s"));
     EXPECT_EQ(0, CountLog(L"set "));
 }
 
 TEST_F(RunTest, SilentModeShowsNothingWhateverTheOutcome) {
     fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
     fakewin::InjectFault({fakewin::Op::Set, ERROR_ACCESS_DENIED});
-    EXPECT_EQ(EXIT_FAILED, Run(L"-S"));
-    fakewin::HoldMutexElsewhere(kGlobalMutexName);
-    EXPECT_EQ(EXIT_FAILED, Run(L"/s"));
+    EXPECT_EQ(kExitFailed, Run(L"-S"));
+    fakewin::HoldMutexElsewhere(kGlobalMutex);
+    EXPECT_EQ(kExitFailed, Run(L"/s"));
     EXPECT_TRUE(fakewin::Boxes().empty());
 }
 
@@ -198,12 +207,12 @@ TEST_F(RunTest, LockFailuresTouchNoRegistry) {
         std::function<void()> arrange;
         std::string globalAfter;
     } cases[] = {
-        {"session lock held", [] { fakewin::HoldMutexElsewhere(kInstanceMutexName); }, "none"},
-        {"global lock held", [] { fakewin::HoldMutexElsewhere(kGlobalMutexName); }, "elsewhere"},
-        {"session lock abandoned", [] { fakewin::AbandonMutexElsewhere(kInstanceMutexName); }, "none"},
-        {"global lock abandoned", [] { fakewin::AbandonMutexElsewhere(kGlobalMutexName); }, "free"},
+        {"session lock held", [] { fakewin::HoldMutexElsewhere(kInstanceMutex); }, "none"},
+        {"global lock held", [] { fakewin::HoldMutexElsewhere(kGlobalMutex); }, "elsewhere"},
+        {"session lock abandoned", [] { fakewin::AbandonMutexElsewhere(kInstanceMutex); }, "none"},
+        {"global lock abandoned", [] { fakewin::AbandonMutexElsewhere(kGlobalMutex); }, "free"},
         {"session lock not created",
-         [] { fakewin::InjectFault({fakewin::Op::CreateMutex, 0, L"BCB43F0C"}); }, "none"},
+         [] { fakewin::InjectFault({fakewin::Op::CreateMutex, 0, kInstanceMutex}); }, "none"},
         {"global lock not created",
          [] { fakewin::InjectFault({fakewin::Op::CreateMutex, 0, L"Global\\"}); }, "none"},
     };
@@ -213,15 +222,15 @@ TEST_F(RunTest, LockFailuresTouchNoRegistry) {
         LoadStringTables();
         fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
         c.arrange();
-        EXPECT_EQ(EXIT_FAILED, Run(L""));
-        EXPECT_EQ(std::vector<std::wstring>{En(IDS_MODIFY_FAILED)}, Texts());
+        EXPECT_EQ(kExitFailed, Run(L""));
+        EXPECT_EQ(std::vector<std::wstring>{En(facts::kFailed)}, Texts());
         EXPECT_EQ(0, fakewin::RegistryCallCount());
-        EXPECT_EQ(c.globalAfter, fakewin::MutexState(kGlobalMutexName));
-        EXPECT_NE("ours", fakewin::MutexState(kInstanceMutexName));
+        EXPECT_EQ(c.globalAfter, fakewin::MutexState(kGlobalMutex));
+        EXPECT_NE("ours", fakewin::MutexState(kInstanceMutex));
     }
     // The session lock is taken first; the global one is not tried after it fails.
     fakewin::Reset();
-    fakewin::HoldMutexElsewhere(kInstanceMutexName);
+    fakewin::HoldMutexElsewhere(kInstanceMutex);
     Run(L"/s");
     EXPECT_EQ(0, CountLog(L"wait Global\\"));
 }
@@ -230,37 +239,25 @@ TEST_F(RunTest, LocksAreHeldThroughTheRunAndReleasedGlobalFirst) {
     fakewin::SetString(View::k32, kServiceKey, L"ImagePath", REG_EXPAND_SZ, kService);
     std::vector<std::string> statesDuringBoxes;
     fakewin::SetAnswerer([&](const fakewin::Box& box) {
-        statesDuringBoxes.push_back(fakewin::MutexState(kInstanceMutexName) +
-                                    fakewin::MutexState(kGlobalMutexName));
+        statesDuringBoxes.push_back(fakewin::MutexState(kInstanceMutex) +
+                                    fakewin::MutexState(kGlobalMutex));
         return box.style == MB_YESNO ? IDYES : IDOK;
     });
-    EXPECT_EQ(EXIT_MODIFIED, Run(L""));
+    EXPECT_EQ(kExitModified, Run(L""));
     EXPECT_EQ((std::vector<std::string>{"oursours", "oursours"}), statesDuringBoxes);
     std::vector<std::wstring> releases;
     for (const auto& line : fakewin::Log())
         if (line.rfind(L"release ", 0) == 0) releases.push_back(line);
-    EXPECT_EQ((std::vector<std::wstring>{std::wstring(L"release ") + kGlobalMutexName,
-                                         std::wstring(L"release ") + kInstanceMutexName}),
+    EXPECT_EQ((std::vector<std::wstring>{std::wstring(L"release ") + kGlobalMutex,
+                                         std::wstring(L"release ") + kInstanceMutex}),
               releases);
-    EXPECT_EQ(1, CountLog(std::wstring(L"wait ") + kInstanceMutexName + L" 0"));
-    EXPECT_EQ(1, CountLog(std::wstring(L"wait ") + kGlobalMutexName + L" 0"));
+    EXPECT_EQ(1, CountLog(std::wstring(L"wait ") + kInstanceMutex + L" 0"));
+    EXPECT_EQ(1, CountLog(std::wstring(L"wait ") + kGlobalMutex + L" 0"));
 }
 
 TEST_F(RunTest, StringTablesHoldTheTextsInBothLanguages) {
-    const struct {
-        UINT id;
-        const wchar_t* english;
-        const wchar_t* japanese;
-    } texts[] = {
-        {IDS_APP_TITLE, L"Velquist", L"Velquist"},
-        {IDS_CONFIRM_MODIFY, L"Modify registry. Are you sure?", L"レジストリを修正します。よろしいですか？"},
-        {IDS_MODIFY_SUCCEEDED, L"Registry was modified successfully.", L"レジストリを修正しました。"},
-        {IDS_MODIFY_FAILED, L"Failed to modify registry.", L"レジストリの修正に失敗しました。"},
-        {IDS_NO_TARGET, L"No target registry to modify.", L"修正対象のレジストリはありません。"},
-        {IDS_ALREADY_MODIFIED, L"Target registry is already modified.",
-         L"レジストリはすでに修正されています。"},
-    };
-    for (const auto& t : texts) {
+    for (const facts::Text& t : facts::kTexts) {
+        SCOPED_TRACE(t.id);
         EXPECT_EQ(t.english, ResourceString(fakewin::kEnglish, t.id));
         EXPECT_EQ(t.japanese, ResourceString(fakewin::kJapanese, t.id));
     }
@@ -268,7 +265,7 @@ TEST_F(RunTest, StringTablesHoldTheTextsInBothLanguages) {
 
 TEST_F(RunTest, MissingStringsStillShowTheBox) {
     fakewin::Reset();  // no string tables at all
-    EXPECT_EQ(EXIT_NO_TARGET, Run(L""));
+    EXPECT_EQ(kExitNoTarget, Run(L""));
     ASSERT_EQ(1u, fakewin::Boxes().size());
     EXPECT_EQ(L"", fakewin::Boxes()[0].text);
     EXPECT_EQ(L"", fakewin::Boxes()[0].caption);

@@ -1,9 +1,15 @@
-"""What every Python suite shares: the plain closing line that CI and
-scripts/test.sh read, and signals that end a run the way Ctrl-C does."""
+"""What every Python suite shares: the facts and the oracle the tests expect
+by (tests/oracle), the plain closing line that CI and scripts/test.sh read,
+and signals that end a run the way Ctrl-C does."""
 
+import os
 import signal
+import sys
 
 import pytest
+
+# facts and oracle, for every suite's modules: loaded before any of them.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "oracle"))
 
 # One outcome per case (node id): "passed", "failed" or "skipped".
 _outcomes = {}

@@ -16,6 +16,7 @@ import time
 import pytest
 
 import harness
+from facts import SERVICE, UNINSTALL
 from harness import (REG_EXPAND_SZ, REG_SZ, Value, dword, multi, sz)
 
 BUILD = os.path.join(harness.ROOT, 'build', 'windows')
@@ -40,9 +41,9 @@ VENDOR64 = {
     SVC: sz(r'C:\Program Files\Vendor\drv.exe -k', REG_EXPAND_SZ),
 }
 VENDOR32 = {SVC: Value(REG_EXPAND_SZ, sz(r'C:\Program Files\Vendor\drv.exe', terminated=False).data + b'\x41')}
-VENDOR64_OTHERS = [('32', harness.UNINSTALL, 'Publisher', sz('Vendor')),
-                   ('64', harness.SERVICE, 'Start', dword(3))]
-VENDOR32_OTHERS = [('64', harness.SERVICE, 'Start', dword(3))]
+VENDOR64_OTHERS = [('32', UNINSTALL, 'Publisher', sz('Vendor')),
+                   ('64', SERVICE, 'Start', dword(3))]
+VENDOR32_OTHERS = [('64', SERVICE, 'Start', dword(3))]
 VENDOR_ALL = dict(VENDOR64)
 VENDOR_ALL[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
 NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
@@ -64,7 +65,7 @@ def saved_state(imagepath):
             'key 0 32 0 %(u)s\nvalue 0 0 0 0  UninstallString\nvalue 0 1 0 0  DisplayIcon\n'
             'key 1 64 0 %(u)s\nvalue 1 0 0 0  UninstallString\nvalue 1 1 0 0  DisplayIcon\n'
             'key 2 64 1 %(s)s\nvalue 2 0 1 2 %(d)s ImagePath\nend\n'
-            % {'u': harness.UNINSTALL, 's': harness.SERVICE, 'd': data}).encode()
+            % {'u': UNINSTALL, 's': SERVICE, 'd': data}).encode()
 
 
 def plant_state(prefix, body, sddl=STATE_SDDL):
@@ -285,6 +286,20 @@ def refuses_while_velquist_runs(prefix):
     return run
 
 
+def refused_case_last(prefix):
+    """A case that refused writes in a key of the kit's own leaves that key
+    read-only; ended right after it (here the last case), the kit must still
+    put everything back and say so, not report a restore that failed."""
+    def run():
+        prefix.seed(VENDOR64)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/nobox', '/only', 'silent, outcome 1', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or summary_of(text) != (1, 0, 0) or 'values restored as they were before the run' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before) or nothing_left(prefix)
+    return run
+
+
 def box_cases_skipped(prefix, args, reason, display=True, vendor=None, kind='skip  interactive',
                       passed='pass  silent'):
     """Where some outcome cases cannot run (/nobox, no box can show, no key
@@ -477,6 +492,8 @@ CHECKS = [
      lambda p64, p32: killed_mid_run(p64)),
     ('Ctrl-C: the kit restores the values itself and exits with 3',
      lambda p64, p32: interrupted(p64)),
+    ('ended right after a write-refused case: restored, and said so',
+     lambda p64, p32: refused_case_last(p64)),
     ('refuses while a velquist.exe is running',
      lambda p64, p32: refuses_while_velquist_runs(p64)),
     ("a saved state planted in the user's temp folder is ignored",

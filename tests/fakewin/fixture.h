@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "facts.h"
 #include "fakewin.h"
 
 // Every test starts from an empty fake Windows with the real string tables
@@ -17,13 +18,12 @@ protected:
 void LoadStringTables();
 std::wstring ResourceString(WORD langId, UINT id);
 
-// The keys the tool looks after, spelt out here rather than taken from its
+// The keys the tool looks after, from the tests' facts rather than from its
 // table, and a value that needs repair with its repaired form.
-inline const std::wstring kUninstallKey =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-inline const std::wstring kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\VedOvedavu";
-inline const wchar_t kUnquoted[] = L"C:\\Program Files\\Example Driver\\setup.exe -uninstall";
-inline const wchar_t kQuoted[] = L"\"C:\\Program Files\\Example Driver\\setup.exe\" -uninstall";
+inline const std::wstring kUninstallKey = facts::kUninstallKey;
+inline const std::wstring kServiceKey = facts::kServiceKey;
+inline constexpr const wchar_t* kUnquoted = facts::kSetup;
+inline constexpr const wchar_t* kQuoted = facts::kSetupFixed;
 
 // Log lines that start with the prefix.
 int CountLog(const std::wstring& prefix);

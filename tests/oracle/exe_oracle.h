@@ -48,14 +48,17 @@ inline bool IsExeAt(const std::wstring& text, size_t at) {
 
 // Group 1 ends at the last ".exe" (any case) that has white space and no
 // double quote before it and no line feed or carriage return after it; the
-// text must not start with a double quote.
-inline Split FindUnquotedExe(const std::wstring& text) {
+// text must not start with a double quote. What counts as white space is
+// `isSpace`: the literal table above, or on a real system (the acceptance
+// kit) that system's own character types, which the program follows too.
+template <typename IsSpaceFn>
+Split FindUnquotedExe(const std::wstring& text, IsSpaceFn isSpace) {
     Split result;
     if (text.empty() || text[0] == L'"') return result;
     size_t firstQuote = text.find(L'"');
     size_t firstSpace = std::wstring::npos;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (IsSpace(text[i])) {
+        if (isSpace(text[i])) {
             firstSpace = i;
             break;
         }
@@ -75,5 +78,7 @@ inline Split FindUnquotedExe(const std::wstring& text) {
     }
     return result;
 }
+
+inline Split FindUnquotedExe(const std::wstring& text) { return FindUnquotedExe(text, IsSpace); }
 
 }  // namespace oracle

@@ -14,6 +14,8 @@ import struct
 import sys
 import xml.etree.ElementTree as ET
 
+from facts import TEXTS
+
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 try:
     import peimage  # noqa: E402
@@ -30,14 +32,8 @@ ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 # starting on a Windows 6.0 that lacks it.
 RUNTIME_LOOKUPS = ["GetNativeSystemInfo", "SetDefaultDllDirectories"]
 
-MESSAGES = {
-    103: ("Velquist", "Velquist"),
-    104: ("Modify registry. Are you sure?", "レジストリを修正します。よろしいですか？"),
-    105: ("Registry was modified successfully.", "レジストリを修正しました。"),
-    106: ("Failed to modify registry.", "レジストリの修正に失敗しました。"),
-    107: ("No target registry to modify.", "修正対象のレジストリはありません。"),
-    108: ("Target registry is already modified.", "レジストリはすでに修正されています。"),
-}
+# id: (English, Japanese), as the string tables must hold them.
+MESSAGES = {sid: (text, TEXTS["ja"][sid]) for sid, text in TEXTS["en"].items()}
 
 # (width, bits per pixel) of the eight images of the program icon.
 ICON_IMAGES = sorted([(32, 4), (16, 4), (48, 8), (32, 8), (16, 8), (48, 32), (32, 32), (16, 32)])

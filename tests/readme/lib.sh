@@ -4,9 +4,19 @@
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 VQ_EXE=build/windows/velquist.exe
-VQ_UNINSTALL='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo'
-VQ_SERVICE='HKLM\SYSTEM\CurrentControlSet\Services\VedOvedavu'
-VQ_INSTANCE_MUTEX='BCB43F0C-3106-4701-A096-65BB83D7C47D'
+# probe.exe and rig.exe, which `make test SUITES=readme` builds (suite-readme).
+VQ_BIN=build/windows/tests/readme
+
+# vq_fact NAME: what the tests expect, from tests/oracle/facts.py.
+vq_fact() { vq_facts 'print(getattr(facts, sys.argv[1]))' "$1"; }
+# vq_text en|ja NAME: a message of velquist.exe in that language (NAME: QUESTION, FAILED, ...).
+vq_text() { vq_facts 'print(facts.TEXTS[sys.argv[1]][getattr(facts, sys.argv[2])])' "$1" "$2"; }
+vq_facts() {
+    PYTHONDONTWRITEBYTECODE=1 PYTHONIOENCODING=utf-8 PYTHONPATH=tests/oracle python3 -c "import sys, facts; $1" "${@:2}"
+}
+VQ_UNINSTALL="HKLM\\$(vq_fact UNINSTALL)"
+VQ_SERVICE="HKLM\\$(vq_fact SERVICE)"
+VQ_INSTANCE_MUTEX=$(vq_fact INSTANCE_MUTEX)
 
 source scripts/wine.sh
 
@@ -17,22 +27,8 @@ vq_wine() { timeout 120 wine "$@"; }
 # starting still, and a box that never comes fails the check anyway.
 VQ_BOX_WAIT=60
 
-# vq_build_helpers DIR: probe.exe and rig.exe, rebuilt when their source changes.
-vq_build_helpers() {
-    local dir=$1 name flags
-    mkdir -p "$dir"
-    for name in probe rig; do
-        # probe stands in for velquist.exe, so it is built as a GUI program like it.
-        if [ $name = probe ]; then flags=-mwindows; else flags=; fi
-        if [ ! "$dir/$name.exe" -nt "tests/readme/$name.c" ]; then
-            # Built aside and moved in, so that a run beside this one never
-            # starts a half-written file.
-            i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -municode $flags -static -s \
-                -o "$dir/$name.exe.$$" "tests/readme/$name.c" &&
-                mv -f "$dir/$name.exe.$$" "$dir/$name.exe" || return 1
-        fi
-    done
-}
+# vq_have_helpers: both helpers are built.
+vq_have_helpers() { [ -f "$VQ_BIN/probe.exe" ] && [ -f "$VQ_BIN/rig.exe" ]; }
 
 # vq_new_prefix DIR [DESKTOP]: a fresh 64-bit prefix with its own wineserver
 # kept alive (see scripts/wine.sh); DESKTOP (e.g. 480x200) puts every window on

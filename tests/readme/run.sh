@@ -3,18 +3,23 @@
 # its message boxes read and answered by rig.exe. Fails when the tool's real
 # output differs from what README.md says: the reg query transcripts, the table
 # of values, the exit-code table (messages and codes) and the batch file.
-# Expects `make exe` to have built build/windows.
+# Expects `make test SUITES=readme` to have built velquist.exe and the helpers.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 
 if [ -z "${VQ_README_ON_XVFB:-}" ]; then
     # Message boxes need a display: a private one, in CI and on a desktop alike.
-    exec env VQ_README_ON_XVFB=1 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+    # xvfb-run ends its X server and removes its folder only when it exits by
+    # itself, so it ignores Ctrl-C, `timeout` and a closed terminal; the script
+    # under it takes them back (a shell cannot trap what it was started
+    # ignoring) and ends its prefix on them.
+    trap '' INT HUP TERM
+    exec xvfb-run -a -s "-screen 0 1024x768x24" \
+        env --default-signal=INT,HUP,TERM VQ_README_ON_XVFB=1 bash "$0" "$@"
 fi
 
 source tests/readme/lib.sh
 unset WINEPREFIX  # set below, to this run's own prefix
-VQ_BIN=build/readme/bin
 vq_check_i386 || { echo "0 passed, 1 failed"; exit 1; }
 # A prefix of this run's own: another `make test` in the same checkout must
 # not pull it away mid-run.
@@ -43,8 +48,7 @@ give_up() {
     exit 1
 }
 
-[ -f "$VQ_EXE" ] || give_up "no $VQ_EXE: run 'make exe' first"
-vq_build_helpers "$VQ_BIN" || give_up "cannot build the helpers"
+[ -f "$VQ_EXE" ] && vq_have_helpers || give_up "no $VQ_EXE or no helpers in $VQ_BIN: run 'make test SUITES=readme' first"
 vq_new_prefix "$work/prefix" || give_up "cannot create a Wine prefix"
 drive_c=$WINEPREFIX/drive_c
 
@@ -124,7 +128,7 @@ interactive() {
     vq_wine "$VQ_EXE" & pid=$!
     if [ -n "$1" ]; then
         question=$(vq_rig wait yesno $VQ_BOX_WAIT)
-        check "question text" "Modify registry. Are you sure?" "$question"
+        check "question text" "$(vq_text en QUESTION)" "$question"
         vq_rig press "$1" $VQ_BOX_WAIT
     fi
     shown=
@@ -234,7 +238,7 @@ while IFS='|' read -r args expect; do
     else
         vq_wine cmd /c 'C:\Program Files\Velquist Setup\switch.bat' >/dev/null 2>&1 & pid=$!
         question=$(vq_rig wait yesno $VQ_BOX_WAIT) || question="(no question)"
-        check "switch '$args': interactive, asks" "Modify registry. Are you sure?" "$question"
+        check "switch '$args': interactive, asks" "$(vq_text en QUESTION)" "$question"
         vq_rig press no $VQ_BOX_WAIT
         rc=0; wait $pid || rc=$?
         check "switch '$args': interactive, answered No" 4 "$rc"

@@ -19,11 +19,7 @@ import tempfile
 import threading
 import traceback
 
-# The uninstall entry's two values as an installer leaves them, and repaired.
-SETUP = r'C:\Program Files\Example Driver\setup.exe -uninstall'
-SETUP_FIXED = r'"C:\Program Files\Example Driver\setup.exe" -uninstall'
-ICON = r'C:\Program Files\Example Driver\setup.exe,0'
-ICON_FIXED = r'"C:\Program Files\Example Driver\setup.exe",0'
+from facts import DISPLAY_ICON, IMAGE_PATH, QUESTION, SERVICE, TEXTS, TITLE, UNINSTALL, UNINSTALL_STRING
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 # VQ_EXE runs the suite against another build of the program.
@@ -35,11 +31,6 @@ PREFIXES = os.path.join(ROOT, 'build', 'wine-tests')
 # still end this many seconds after the prefix's last program.
 SERVER_LINGER = 300
 
-UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\RADADIRorUzavovazo'
-SERVICE = r'SYSTEM\CurrentControlSet\Services\VedOvedavu'
-INSTANCE_MUTEX = 'BCB43F0C-3106-4701-A096-65BB83D7C47D'
-GLOBAL_MUTEX = 'Global\\F5E1A2AA-85D2-483B-A417-12471FC6DB88'
-
 REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ = 1, 2, 3, 4, 7
 TYPE_NAMES = {0: 'REG_NONE', 1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4: 'REG_DWORD',
               7: 'REG_MULTI_SZ', 11: 'REG_QWORD'}
@@ -47,24 +38,12 @@ TYPE_NAMES = {0: 'REG_NONE', 1: 'REG_SZ', 2: 'REG_EXPAND_SZ', 3: 'REG_BINARY', 4
 # Where a target lives: the uninstall entry has a key per view on a 64-bit
 # system; the service key is one key that both views share.
 SLOTS = {
-    ('32', 'UninstallString'): ('32', UNINSTALL), ('32', 'DisplayIcon'): ('32', UNINSTALL),
-    ('64', 'UninstallString'): ('64', UNINSTALL), ('64', 'DisplayIcon'): ('64', UNINSTALL),
-    ('svc', 'ImagePath'): ('64', SERVICE),
+    ('32', UNINSTALL_STRING): ('32', UNINSTALL), ('32', DISPLAY_ICON): ('32', UNINSTALL),
+    ('64', UNINSTALL_STRING): ('64', UNINSTALL), ('64', DISPLAY_ICON): ('64', UNINSTALL),
+    ('svc', IMAGE_PATH): ('64', SERVICE),
 }
 KEYS = {'32': ('32', UNINSTALL), '64': ('64', UNINSTALL), 'svc': ('64', SERVICE)}
 
-TEXTS = {
-    'en': {104: 'Modify registry. Are you sure?',
-           105: 'Registry was modified successfully.',
-           106: 'Failed to modify registry.',
-           107: 'No target registry to modify.',
-           108: 'Target registry is already modified.'},
-    'ja': {104: 'レジストリを修正します。よろしいですか？',
-           105: 'レジストリを修正しました。',
-           106: 'レジストリの修正に失敗しました。',
-           107: '修正対象のレジストリはありません。',
-           108: 'レジストリはすでに修正されています。'},
-}
 # What Wine 8 puts on the buttons of its message boxes in each UI language.
 BUTTONS = {'en': {'yesno': ['&Yes', '&No'], 'ok': ['OK']},
            'ja': {'yesno': ['はい(&Y)', 'いいえ(&N)'], 'ok': ['OK']}}
@@ -76,13 +55,13 @@ QUIET = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subproc
 
 def question(lang='en'):
     """The confirmation box, as the user must see it."""
-    return {'caption': 'Velquist', 'text': TEXTS[lang][104], 'buttons': BUTTONS[lang]['yesno'],
+    return {'caption': TEXTS[lang][TITLE], 'text': TEXTS[lang][QUESTION], 'buttons': BUTTONS[lang]['yesno'],
             'icon': False}
 
 
 def message(text_id, lang='en'):
     """An outcome box: OK only, no icon."""
-    return {'caption': 'Velquist', 'text': TEXTS[lang][text_id], 'buttons': BUTTONS[lang]['ok'],
+    return {'caption': TEXTS[lang][TITLE], 'text': TEXTS[lang][text_id], 'buttons': BUTTONS[lang]['ok'],
             'icon': False}
 
 
@@ -386,7 +365,7 @@ def normalise(run):
 
 TRACE = '-all,trace+reg,+pid'
 _TRACE_LINE = re.compile(r'^([0-9a-f]+):([0-9a-f]+):trace:reg:(\w+) (.*)$')
-_TARGET_NAMES = ('UninstallString', 'DisplayIcon', 'ImagePath')
+_TARGET_NAMES = (UNINSTALL_STRING, DISPLAY_ICON, IMAGE_PATH)
 
 
 def _unescape(text):

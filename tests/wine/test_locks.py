@@ -6,11 +6,10 @@ import contextlib
 import pytest
 
 import harness
-from harness import (GLOBAL_MUTEX, ICON, ICON_FIXED, SETUP, SETUP_FIXED, box_of, INSTANCE_MUTEX, REG_EXPAND_SZ, TRACE, State, message, normalise,
-                     question, registry_log, sz, transcript)
-
-SVC = r'C:\Program Files\Example Driver\svc.exe'
-SVC_FIXED = r'"C:\Program Files\Example Driver\svc.exe"'
+from facts import FAILED, GLOBAL_MUTEX, ICON, ICON_FIXED, INSTANCE_MUTEX, MODIFIED, SETUP, SETUP_FIXED
+from facts import SERVICE_FIXED as SVC_FIXED, SERVICE_VALUE as SVC
+from harness import (box_of, REG_EXPAND_SZ, TRACE, State, message, normalise, question, registry_log, sz,
+                     transcript)
 
 U64, I64, SVC_SLOT = ('64', 'UninstallString'), ('64', 'DisplayIcon'), ('svc', 'ImagePath')
 BROKEN = {U64: sz(SETUP), I64: sz(ICON), SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}
@@ -21,8 +20,8 @@ REPAIRED = State.of(BROKEN).but({U64: sz(SETUP_FIXED), I64: sz(ICON_FIXED),
 BLOCKING = [('session', INSTANCE_MUTEX), ('session, spelt Local\\', 'Local\\' + INSTANCE_MUTEX),
             ('global', GLOBAL_MUTEX)]
 BLOCKED_RUNS = [('velquist.exe /s', [], 'en', transcript(1)),
-                ('velquist.exe', ['ok'], 'en', transcript(1, message(106))),
-                ('velquist.exe', ['ok'], 'ja', transcript(1, message(106, 'ja')))]
+                ('velquist.exe', ['ok'], 'en', transcript(1, message(FAILED))),
+                ('velquist.exe', ['ok'], 'ja', transcript(1, message(FAILED, 'ja')))]
 
 
 @pytest.mark.parametrize('name', [n for _, n in BLOCKING], ids=[lock for lock, _ in BLOCKING])
@@ -51,7 +50,7 @@ def test_the_same_names_in_the_other_namespace_do_not_block(p64, name):
     assert p64.state() == REPAIRED
 
 
-@pytest.mark.parametrize('cmdline,answers,expected', [('velquist.exe', ['ok'], transcript(1, message(106))),
+@pytest.mark.parametrize('cmdline,answers,expected', [('velquist.exe', ['ok'], transcript(1, message(FAILED))),
                                                       ('velquist.exe /s', [], transcript(1))],
                          ids=['second asks', 'second silent'])
 def test_a_second_instance_fails_at_once_while_the_first_asks(p64, cmdline, answers, expected):
@@ -61,7 +60,7 @@ def test_a_second_instance_fails_at_once_while_the_first_asks(p64, cmdline, answ
         assert p64.run(cmdline, answers) == expected
         assert p64.state() == State.of(BROKEN)
         first.send('yes')
-        assert normalise(first.finish()[-1]) == transcript(0, question(), message(105))
+        assert normalise(first.finish()[-1]) == transcript(0, question(), message(MODIFIED))
     assert p64.state() == REPAIRED
 
 
@@ -70,7 +69,7 @@ def test_an_abandoned_lock_fails_the_next_run_only(p64, name):
     p64.seed(BROKEN)
     with p64.popen('abandon', name) as keeper:
         assert keeper.expect() == {'op': 'abandon', 'ok': True}
-        assert p64.run('velquist.exe', ['ok']) == transcript(1, message(106))
+        assert p64.run('velquist.exe', ['ok']) == transcript(1, message(FAILED))
         assert p64.state() == State.of(BROKEN)
         assert p64.run('velquist.exe /s') == transcript(0)
         keeper.finish()
@@ -113,7 +112,7 @@ def test_of_runs_started_together_only_one_reaches_the_question(p64):
                 for _ in range(count)]
         stack.callback(_kill_waiting, runs)
         firsts = [box_of(r.expect(timeout=180)) for r in runs]
-        expected = [question()] + [message(106)] * (count - 1)
+        expected = [question()] + [message(FAILED)] * (count - 1)
         assert sorted(b['text'] for b in firsts) == sorted(b['text'] for b in expected)
         assert sorted(firsts, key=repr) == sorted(expected, key=repr)
         assert p.state() == State.of(BROKEN)  # the losers wrote nothing
@@ -121,7 +120,7 @@ def test_of_runs_started_together_only_one_reaches_the_question(p64):
         for run, first in zip(runs, firsts):
             if first == question():
                 run.send('yes')
-                assert box_of(run.expect(timeout=180)) == message(105)
+                assert box_of(run.expect(timeout=180)) == message(MODIFIED)
             run.send('ok')
             results.append(normalise(run.finish(timeout=180)[-1]))
     assert sorted(r['exit'] for r in results) == [0] + [1] * (count - 1)

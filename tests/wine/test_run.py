@@ -5,11 +5,11 @@ and values that change while the question is shown."""
 import pytest
 
 import harness
-from harness import (ICON_FIXED, REG_EXPAND_SZ, REG_SZ, SETUP, SETUP_FIXED, SERVICE, TRACE, UNINSTALL, State, dword, message,
-                     normalise, question, registry_log, sz, transcript)
-
-SVC = r'C:\Program Files\Example Driver\svc.exe -k net'
-SVC_FIXED = r'"C:\Program Files\Example Driver\svc.exe" -k net'
+from facts import (ALREADY, EXIT_ALREADY, EXIT_DECLINED, EXIT_FAILED, EXIT_MODIFIED, EXIT_NO_TARGET, FAILED,
+                   ICON_FIXED, MODIFIED, NO_TARGET, QUESTION, SERVICE, SETUP, SETUP_FIXED, TEXTS, UNINSTALL)
+from facts import SERVICE_FIXED as SVC_FIXED, SERVICE_VALUE as SVC
+from harness import (REG_EXPAND_SZ, REG_SZ, TRACE, State, dword, message, normalise, question, registry_log, sz,
+                     transcript)
 
 U64 = ('64', 'UninstallString')
 I64 = ('64', 'DisplayIcon')
@@ -58,14 +58,14 @@ def test_registry_is_read_in_the_default_view_first_and_written_where_found(p64)
 # transcript (as a function of the language), changes to the seed
 OUTCOMES = [
     ('modified', {U64: sz(SETUP), I64: sz(ICON_FIXED)}, [], ['yes', 'ok'],
-     lambda l: transcript(0, question(l), message(105, l)), {U64: sz(SETUP_FIXED)}),
+     lambda l: transcript(EXIT_MODIFIED, question(l), message(MODIFIED, l)), {U64: sz(SETUP_FIXED)}),
     ('write refused', {SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}, [('acl', '64', SERVICE, 'ro')],
-     ['yes', 'ok'], lambda l: transcript(1, question(l), message(106, l)), {}),
-    ('nothing there', {}, [], ['ok'], lambda l: transcript(2, message(107, l)), {}),
+     ['yes', 'ok'], lambda l: transcript(EXIT_FAILED, question(l), message(FAILED, l)), {}),
+    ('nothing there', {}, [], ['ok'], lambda l: transcript(EXIT_NO_TARGET, message(NO_TARGET, l)), {}),
     ('already quoted', {I64: sz(ICON_FIXED)}, [], ['ok'],
-     lambda l: transcript(3, message(108, l)), {}),
+     lambda l: transcript(EXIT_ALREADY, message(ALREADY, l)), {}),
     ('declined', {U64: sz(SETUP), SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}, [], ['no'],
-     lambda l: transcript(4, question(l)), {}),
+     lambda l: transcript(EXIT_DECLINED, question(l)), {}),
 ]
 
 
@@ -79,7 +79,7 @@ def test_each_outcome_shows_its_message_and_returns_its_code(p64, lang, seed, ex
 
 
 @pytest.mark.parametrize('cmdline,answers,expected', [
-    ('velquist.exe', ['yes', 'ok'], transcript(1, question(), message(106))),
+    ('velquist.exe', ['yes', 'ok'], transcript(1, question(), message(FAILED))),
     ('velquist.exe /s', [], transcript(1))])
 def test_failure_outweighs_a_repair_that_succeeded_and_nothing_is_rolled_back(p64, cmdline, answers, expected):
     seed = {U64: sz(SETUP), SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}
@@ -90,7 +90,7 @@ def test_failure_outweighs_a_repair_that_succeeded_and_nothing_is_rolled_back(p6
 
 @pytest.mark.parametrize('answers,expected,changes', [
     (['close'], transcript(4, question()), {}),
-    (['yes', 'close'], transcript(0, question(), message(105)), {U64: sz(SETUP_FIXED)})],
+    (['yes', 'close'], transcript(0, question(), message(MODIFIED)), {U64: sz(SETUP_FIXED)})],
     ids=['close', 'yes, close'])
 def test_closing_a_box_is_no_consent_and_ends_the_run_with_its_outcome(p64, answers, expected, changes):
     seed = {U64: sz(SETUP)}
@@ -102,7 +102,7 @@ def test_closing_a_box_is_no_consent_and_ends_the_run_with_its_outcome(p64, answ
 def test_an_unreadable_value_does_not_keep_the_others_from_being_repaired(p64):
     seed = {U64: dword(7), SVC_SLOT: sz(SVC, REG_EXPAND_SZ)}
     run, state = p64.scenario(seed, 'velquist.exe', ['yes', 'ok'])
-    assert run == transcript(0, question(), message(105))
+    assert run == transcript(0, question(), message(MODIFIED))
     assert state == State.of(seed).but({SVC_SLOT: sz(SVC_FIXED, REG_EXPAND_SZ)})
 
 
@@ -114,9 +114,9 @@ CHANGED_WHILE_ASKED = [
     ('quoted by someone else', harness.Prefix.seed_commands({U64: sz(SETUP_FIXED)}),
      transcript(1, question()), {U64: sz(SETUP_FIXED)}),
     ('replaced by another path', harness.Prefix.seed_commands({U64: sz(OTHER)}),
-     transcript(0, question(), message(105)), {U64: sz(r'"C:\Other Place\tool.exe" /x')}),
+     transcript(0, question(), message(MODIFIED)), {U64: sz(r'"C:\Other Place\tool.exe" /x')}),
     ('replaced by a number', harness.Prefix.seed_commands({U64: dword(1)}),
-     transcript(1, question(), message(106)), {U64: dword(1)}),
+     transcript(1, question(), message(FAILED)), {U64: dword(1)}),
 ]
 
 
@@ -126,7 +126,7 @@ def test_the_repair_pass_reads_afresh_what_changed_while_the_question_was_shown(
     seed = {U64: sz(SETUP)}
     p64.seed(seed)
     with p64.popen(*p64.run_command('velquist.exe', ['stdin', 'ok'])) as run:
-        assert run.expect()['box']['text'] == harness.TEXTS['en'][104]
+        assert run.expect()['box']['text'] == TEXTS['en'][QUESTION]
         p64.batch(change)
         run.send('yes')
         result = normalise(run.finish()[-1])
