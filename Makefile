@@ -63,7 +63,9 @@ endif
 suites:
 	@bash scripts/test.sh --check-names $(selected)
 
+# The demo plants the consumer suite's recorder where Windows looks first.
 demo: exe
+	@cmake --build build/windows --target recorder
 	@bash scripts/demo.sh
 
 fuzz: setup

@@ -12,6 +12,9 @@ namespace recorder {
 namespace {
 
 SERVICE_STATUS_HANDLE g_status = nullptr;
+HANDLE g_stop = nullptr;
+// How long a started service stays running when nobody stops it.
+const DWORD kLingerMs = 3000;
 
 std::string Json(const std::wstring& s) {
     std::string out = "\"";
@@ -41,17 +44,27 @@ void Report(DWORD state) {
     SERVICE_STATUS s = {};
     s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     s.dwCurrentState = state;
+    s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
     SetServiceStatus(g_status, &s);
 }
 
-DWORD WINAPI Control(DWORD, DWORD, void*, void*) { return NO_ERROR; }
+DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) SetEvent(g_stop);
+    return NO_ERROR;
+}
 
-// Reports running and then stopped: the start is what the tests look at, and a
-// service that has already stopped never holds its files or needs `sc stop`.
+// Reports running, then stopped when told to or after a few seconds: the
+// start is what the tests look at, and a service that stops by itself never
+// needs `sc stop`. Not at once: Wine's service manager reads the state only
+// after the first change and fails the start (1053) if it is already
+// "stopped", so a service that stopped straight away made `sc start` fail now
+// and then although it had run.
 void WINAPI ServiceMain(DWORD, wchar_t**) {
     g_status = RegisterServiceCtrlHandlerExW(L"", Control, nullptr);
     if (!g_status) return;
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Report(SERVICE_RUNNING);
+    if (g_stop) WaitForSingleObject(g_stop, kLingerMs);
     Report(SERVICE_STOPPED);
 }
 

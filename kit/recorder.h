@@ -1,8 +1,9 @@
 #pragma once
 // A stand-in for a program that Windows starts from a registry value: it notes
 // where it was started from and with which command line, and, when the service
-// manager started it, behaves as a service that starts and stops at once (so
-// that a start through the service manager succeeds rather than timing out).
+// manager started it, behaves as a service that starts and, when stopped or
+// after three seconds, stops (so that a start through the service manager
+// succeeds rather than timing out).
 // The consumer tests plant it at every place Windows tries before the real
 // program, and at the real one; the kit's service case does the same.
 #include <string>

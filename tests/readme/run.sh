@@ -2,7 +2,8 @@
 # Runs the README's examples for real: build/windows/velquist.exe under Wine,
 # its message boxes read and answered by rig.exe. Fails when the tool's real
 # output differs from what README.md says: the reg query transcripts, the table
-# of values, the exit-code table (messages and codes) and the batch file.
+# of values, the exit-code table (messages and codes) and the batch file; and
+# that `make demo` shows the planted program start before the repair.
 # Expects `make test SUITES=readme` to have built velquist.exe and the helpers.
 set -uo pipefail
 cd "$(dirname "$0")/../.."
@@ -276,6 +277,20 @@ start "" /wait "%~dp0velquist.exe" /s |[/s]
 "%~dp0velquist.exe" "/s"|["/s"]
 start /wait "%~dp0velquist.exe" /s|(not run)
 EOF
+
+# ---------------------------------------------------------------------------
+# The demo that the README's first command runs: the service manager starts
+# the planted C:\Program.exe before the repair and the real program after it.
+
+demo_out=$(bash scripts/demo.sh 2>&1) || give_up "scripts/demo.sh failed: $demo_out"
+# demo_section TITLE: the lines of the demo's section of that title.
+demo_section() { sed -n "/^== $1\$/,/^== /p" <<<"$demo_out" | grep '^  the '; }
+check "demo: the planted program runs before the repair" \
+    '  the PLANTED program C:\Program.exe ran, with the command line: C:\Program Files\Example Driver\vedsvc.exe -k netsvcs' \
+    "$(demo_section 'Before the repair: the service manager starts the service')"
+check "demo: the real program runs after it, with its arguments" \
+    '  the real program C:\Program Files\Example Driver\vedsvc.exe ran, with the arguments: -k netsvcs' \
+    "$(demo_section 'After the repair: the service manager starts the service again')"
 
 echo "$passed passed, $failed failed"
 [ $failed -eq 0 ]
