@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "service.h"
+
 namespace {
 
 const wchar_t kInstanceMutex[] = L"BCB43F0C-3106-4701-A096-65BB83D7C47D";
@@ -529,5 +531,6 @@ std::vector<Case> AllCases() {
     AddStoredForms(&cases);
     AddMatching(&cases);
     AddLocks(&cases);
+    service::AddCase(&cases);
     return cases;
 }
