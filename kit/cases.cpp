@@ -4,6 +4,7 @@
 
 #include "exe_oracle.h"
 #include "facts.h"
+#include "service.h"
 
 namespace {
 
@@ -510,5 +511,6 @@ std::vector<Case> AllCases() {
     AddStoredForms(&cases);
     AddMatching(&cases);
     AddLocks(&cases);
+    service::AddCase(&cases);
     return cases;
 }

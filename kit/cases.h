@@ -13,10 +13,12 @@ struct System {
     std::string noDesktop;  // why not
     bool japanese = false;  // the UI language the messages follow
     int refusable = -1;     // a slot whose key the kit created, or -1
+    std::string noService;  // why the kit may not make its service here, or empty
     const Snapshot* before = nullptr;
+    std::string* note = nullptr;  // what a case that passed has to report
 };
 
-enum Need { kNothing = 0, kBoxes = 1, k64 = 2, kOwnKey = 4 };
+enum Need { kNothing = 0, kBoxes = 1, k64 = 2, kOwnKey = 4, kOwnService = 8 };
 
 struct Case {
     std::string name;

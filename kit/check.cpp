@@ -19,6 +19,7 @@
 #include "facts.h"
 #include "owners.h"
 #include "place.h"
+#include "service.h"
 #include "snapshot.h"
 
 namespace {
@@ -202,10 +203,13 @@ int Guardian(DWORD pid, const std::wstring& readyEvent, const std::wstring& exeN
     held.Add(kKitMutex, true, INFINITE);
     std::string text, why;
     place::FolderId folder;
-    if (place::LoadState(&text, &folder, &why) != place::kFound) return 0;  // the kit finished its work
+    bool service = false;
+    if (place::LoadState(&text, &folder, &service, &why) != place::kFound) return 0;  // the kit finished its work
     WaitForRunsToEnd(&held);
     Snapshot snapshot;
     // A failed restore keeps the saved state, so that the next run of the kit tries again.
+    // The service first: its key is one of the values'.
+    if (service && !service::Remove(&why)) return 1;
     if (!snapshot.Parse(text, &why) || !snapshot.Restore(&why)) return 1;
     if (!place::RemoveFolder(folder, &why)) return 1;
     return place::ForgetState(&why) ? 0 : 1;
@@ -261,6 +265,8 @@ bool StartGuardian(const std::wstring& exe, std::string* why) {
 // forgetting the saved state. A folder still in use (a run not yet gone) is
 // left to the guardian, which tries again once the kit has ended.
 bool RestoreAll(std::string* why, std::string* note) {
+    // A service case cut short: its service goes before its key's values.
+    if (service::Pending() && !service::Remove(why)) return false;
     if (!g_before.Restore(why)) return false;
     Snapshot after;
     if (!after.Take(why)) return false;
@@ -324,6 +330,9 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // A copy of the service case: it takes nothing from its command line,
+    // which is the service's value as Windows split it.
+    if (service::IsCopy()) return service::Serve();
     // IDOK once answered; anything else when no box can be shown.
     if (argc == 2 && wcscmp(argv[1], L"/boxprobe") == 0)
         return MessageBoxW(nullptr, L"velquist-check", L"velquist-check", MB_OK);
@@ -374,7 +383,8 @@ int wmain(int argc, wchar_t** argv) {
     // A kit killed together with its guardian left its saved state behind.
     std::string left;
     place::FolderId leftFolder;
-    switch (place::LoadState(&left, &leftFolder, &why)) {
+    bool leftService = false;
+    switch (place::LoadState(&left, &leftFolder, &leftService, &why)) {
     case place::kRefused:
         Say("refused: " + why + ", so what is saved there cannot be trusted and nothing was written; look at it, "
             "delete it as administrator, then run velquist-check.exe again.");
@@ -387,7 +397,8 @@ int wmain(int argc, wchar_t** argv) {
                 "again.");
             return 2;
         }
-        if (!earlier.Restore(&why) || !place::RemoveFolder(leftFolder, &why) || !place::ForgetState(&why)) {
+        if ((leftService && !service::Remove(&why)) || !earlier.Restore(&why) ||
+            !place::RemoveFolder(leftFolder, &why) || !place::ForgetState(&why)) {
             Say("refused: an earlier run's saved state cannot be restored: " + why);
             return 2;
         }
@@ -406,7 +417,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     if (!place::SaveState(g_before.Text(), g_folder, &why) || !place::CopyIn(exe, BaseOf(exe), &copy, &why) ||
-        !StartGuardian(copy, &why)) {
+        !service::KeepImage(&why) || !StartGuardian(copy, &why)) {
         std::string ignored;
         place::RemoveFolder(g_folder, &ignored);
         place::ForgetState(&ignored);
@@ -427,6 +438,9 @@ int wmain(int argc, wchar_t** argv) {
     if (!g_before.KeyExisted(2)) system.refusable = SVC;
     else if (!g_before.KeyExisted(0)) system.refusable = U32;
     else if (system.has64 && !g_before.KeyExisted(1)) system.refusable = U64;
+    system.noService = service::Unavailable(g_before);
+    std::string caseNote;
+    system.note = &caseNote;
 
     std::vector<std::string> lines;
     lines.push_back("velquist-check: " + Narrow(exe));
@@ -441,17 +455,20 @@ int wmain(int argc, wchar_t** argv) {
         else if ((c.needs & k64) && !system.has64) skip = "no 64-bit registry view on 32-bit Windows";
         else if ((c.needs & kOwnKey) && system.refusable < 0)
             skip = "every target key exists on this system, and the kit changes no permissions of a key it did not create";
+        else if ((c.needs & kOwnService) && !system.noService.empty())
+            skip = system.noService;
         std::string line;
         if (!skip.empty()) {
             ++skipped;
             line = "skip  " + c.name + ": " + skip;
         } else {
             EnterCriticalSection(&g_registry);
+            caseNote.clear();
             std::string result = c.run(system);
             LeaveCriticalSection(&g_registry);
             if (result.empty()) {
                 ++passed;
-                line = "pass  " + c.name;
+                line = "pass  " + c.name + (caseNote.empty() ? "" : ": " + caseNote);
             } else {
                 ++failed;
                 line = "FAIL  " + c.name + ": " + result;

@@ -149,6 +149,7 @@ bool OnlyAdminsWrite(PSECURITY_DESCRIPTOR sd, DWORD writeRights, std::string* wh
 namespace {
 
 const wchar_t kFolderValue[] = L"Folder";
+const wchar_t kServiceValue[] = L"Service";
 
 // The identity of the folder at the path now, if there is a folder.
 bool IdOf(const std::wstring& path, FolderId* id) {
@@ -177,8 +178,9 @@ LONG ReadBinary(HKEY key, const wchar_t* name, std::vector<BYTE>* data) {
 
 }  // namespace
 
-Found LoadState(std::string* text, FolderId* folder, std::string* why) {
+Found LoadState(std::string* text, FolderId* folder, bool* service, std::string* why) {
     *folder = FolderId();
+    *service = false;
     owners::Key key;
     LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_QUERY_VALUE | READ_CONTROL, key.Receive());
     if (rc == ERROR_FILE_NOT_FOUND) return kNone;
@@ -198,6 +200,10 @@ Found LoadState(std::string* text, FolderId* folder, std::string* why) {
     std::vector<BYTE> id;
     if (ReadBinary(key.Get(), kFolderValue, &id) == ERROR_SUCCESS && id.size() == sizeof(FolderId))
         memcpy(folder, id.data(), sizeof(FolderId));
+    DWORD made = 0, type = 0, size = sizeof made;
+    *service = RegQueryValueExW(key.Get(), kServiceValue, nullptr, &type, reinterpret_cast<BYTE*>(&made), &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_DWORD && made != 0;
     return kFound;
 }
 
@@ -228,6 +234,22 @@ bool SaveState(const std::string& text, const FolderId& folder, std::string* why
     if (rc == ERROR_SUCCESS) rc = RegFlushKey(key.Get());
     if (rc != ERROR_SUCCESS) {
         *why = Error("cannot save the state", rc);
+        return false;
+    }
+    return true;
+}
+
+bool MarkService(bool made, std::string* why) {
+    owners::Key key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_SET_VALUE, key.Receive());
+    DWORD one = 1;
+    if (rc == ERROR_SUCCESS)
+        rc = made ? RegSetValueExW(key.Get(), kServiceValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one)
+                  : RegDeleteValueW(key.Get(), kServiceValue);
+    if (rc == ERROR_SUCCESS) rc = RegFlushKey(key.Get());
+    if (rc == ERROR_FILE_NOT_FOUND && !made) rc = ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS) {
+        *why = Error("cannot note the service in HKLM\\SOFTWARE\\velquist-check", rc);
         return false;
     }
     return true;

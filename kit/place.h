@@ -25,11 +25,14 @@ struct FolderId {
 
 enum Found { kNone, kFound, kRefused };
 
-// The saved state and the folder of the run that saved it, if there is one;
-// kRefused, with the reason, when the key is not one that only administrators
-// and SYSTEM can change.
-Found LoadState(std::string* text, FolderId* folder, std::string* why);
+// The saved state, the folder of the run that saved it and whether that run
+// may have made its service, if there is one; kRefused, with the reason, when
+// the key is not one that only administrators and SYSTEM can change.
+Found LoadState(std::string* text, FolderId* folder, bool* service, std::string* why);
 bool SaveState(const std::string& text, const FolderId& folder, std::string* why);
+// Notes in the saved state, before the kit makes its service, that it may
+// have, and clears that once the service is gone.
+bool MarkService(bool made, std::string* why);
 // Deletes the key with the saved state: the kit's work is done.
 bool ForgetState(std::string* why);
 

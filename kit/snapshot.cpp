@@ -57,7 +57,10 @@ bool Snapshot::Take(std::string* why) {
 
 namespace {
 
-const char kHeader[] = "velquist-check saved state 2";
+// 3: the state key may also say that the run made its service, which a kit
+// that reads only 2 would leave behind; 2 never has one.
+const char kHeader[] = "velquist-check saved state 3";
+const char kHeaderWithoutService[] = "velquist-check saved state 2";
 
 const char* ViewName(REGSAM view) { return view == KEY_WOW64_32KEY ? "32" : "64"; }
 
@@ -114,7 +117,8 @@ bool Snapshot::Parse(const std::string& text, std::string* why) {
     *why = "the saved state is damaged";
     std::vector<std::string> lines = Split(text, '\n');
     // The last line ends with a newline: an empty field after it.
-    if (lines.size() < 3 || lines[0] != kHeader || lines[lines.size() - 2] != "end" || !lines.back().empty())
+    if (lines.size() < 3 || (lines[0] != kHeader && lines[0] != kHeaderWithoutService) ||
+        lines[lines.size() - 2] != "end" || !lines.back().empty())
         return false;
     bool seenKey[3] = {}, seenValue[3][2] = {};
     Key keys[3];

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/../.."
 bash scripts/setup.sh --i386 || { echo "0 passed, 1 failed"; exit 1; }
 build=build/windows
 for f in "${VQ_KIT:-$build/velquist-check.exe}" "${VQ_EXE:-$build/velquist.exe}" \
-        $build/tests/check/velquist-nolock.exe $build/tests/check/velquist-firstexe.exe \
+        $build/tests/check/velquist-nolock.exe $build/tests/check/velquist-firstexe.exe $build/tests/check/svcprobe.exe \
         $build/tests/wine/vqdriver.exe; do
     [ -f "$f" ] || { echo "missing $f: run 'make test SUITES=check' first"; echo "0 passed, 1 failed"; exit 1; }
 done

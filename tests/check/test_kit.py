@@ -5,6 +5,7 @@ refuses while a velquist.exe runs or where its saved state or folder is not
 its own, and leaves the values it found exactly as they were, also when it
 is killed. Each check returns what went wrong, or nothing."""
 
+import json
 import os
 import re
 import shutil
@@ -24,6 +25,7 @@ BUILD = os.path.join(harness.ROOT, 'build', 'windows')
 KIT = os.path.abspath(os.environ.get('VQ_KIT') or os.path.join(BUILD, 'velquist-check.exe'))
 NOLOCK = os.path.join(BUILD, 'tests', 'check', 'velquist-nolock.exe')
 FIRSTEXE = os.path.join(BUILD, 'tests', 'check', 'velquist-firstexe.exe')
+SVCPROBE = os.path.join(BUILD, 'tests', 'check', 'svcprobe.exe')
 
 U32, I32 = ('32', 'UninstallString'), ('32', 'DisplayIcon')
 U64, I64 = ('64', 'UninstallString'), ('64', 'DisplayIcon')
@@ -47,6 +49,18 @@ VENDOR32_OTHERS = [('64', SERVICE, 'Start', dword(3))]
 VENDOR_ALL = dict(VENDOR64)
 VENDOR_ALL[U64] = multi(r'C:\Program Files\Vendor\x64.exe', 'second')
 NO_64_VIEW = 'no 64-bit registry view on 32-bit Windows'
+# The service case, and why it does not run where VedOvedavu or its key is a vendor's.
+SERVICE_CASE = 'service: VedOvedavu started by the service manager before and after the repair'
+SERVICE_KEY_TAKEN = (r'the key HKLM\SYSTEM\CurrentControlSet\Services\VedOvedavu was there before the run, '
+                     'and the kit makes no service in a key it did not create')
+VENDOR_SERVICE = ('a service VedOvedavu exists on this system, and the kit never creates, changes, starts or '
+                  'stops a service it did not make')
+PLANTED = r'C:\velquist-check\svc\Service.exe'
+# Wine's service manager keeps the ImagePath it loaded at its own start
+# (docs/consumers.md): without a restart the planted copy runs again.
+WINE_SERVICE_LINE = ('pass  %s: before the repair, %s ran (the hole is real); after it, without a restart, %s ran '
+                     'again: this service manager takes the repaired path only after it restarts'
+                     % (SERVICE_CASE, PLANTED, PLANTED))
 ALL_KEYS_TAKEN = 'every target key exists on this system, and the kit changes no permissions of a key it did not create'
 
 
@@ -117,10 +131,10 @@ class Kit:
         return self.proc.returncode, text
 
 
-def wine_pids(prefix, name):
+def wine_pids(prefix, name, guardian=False):
     """Linux pids of this prefix's Windows processes whose command line names
-    `name` (and not the kit's guardian). Only this prefix's: other suites may
-    run the same programs at the same time."""
+    `name` (and not the kit's guardian, or only it). Only this prefix's: other
+    suites may run the same programs at the same time."""
     pids = []
     for pid in filter(str.isdigit, os.listdir('/proc')):
         try:
@@ -130,7 +144,7 @@ def wine_pids(prefix, name):
                 args = f.read().decode('utf-8', 'replace')
         except OSError:
             continue
-        if ('WINEPREFIX=' + prefix.path).encode() in env and name in args and '/guardian' not in args:
+        if ('WINEPREFIX=' + prefix.path).encode() in env and name in args and ('/guardian' in args) == guardian:
             pids.append(int(pid))
     return pids
 
@@ -167,8 +181,12 @@ def full_pass(prefix, vendor, skipped_reason, others=()):
         if 'values restored as they were before the run' not in text:
             return 'no restore line:\n%s' % text
         skips = [l for l in text.splitlines() if l.startswith('skip  ')]
-        if bool(skips) != bool(skipped_reason) or any(not l.endswith(': ' + skipped_reason) for l in skips):
-            return 'unexpected skips: %s' % skips
+        # The vendor's service key is there: the kit makes no service of its own in it.
+        service = [l for l in skips if l.startswith('skip  %s: ' % SERVICE_CASE)]
+        skips = [l for l in skips if l not in service]
+        if bool(skips) != bool(skipped_reason) or any(not l.endswith(': ' + skipped_reason) for l in skips) or \
+                service != ['skip  %s: %s' % (SERVICE_CASE, SERVICE_KEY_TAKEN)]:
+            return 'unexpected skips: %s' % (skips + service)
         with open(report, encoding='utf-8') as f:
             written = f.read()
         if not re.search(r'^system: Windows \d+\.\d+\.\d+.*, x(86|64), UI language \w+', written, re.M) or \
@@ -467,6 +485,183 @@ def japanese(prefix):
     return run
 
 
+# ---- the service case ----------------------------------------------------------
+
+# A vendor's uninstall entry, which the service case must leave as it was; the
+# service key is free, so the kit makes its own service there.
+VENDOR_UNINSTALL = {U32: VENDOR64[U32], I32: VENDOR64[I32]}
+
+
+def svcprobe(prefix, *args):
+    """The service manager's answer (svcprobe.exe), read from a file: a
+    service manager started on the way would hold a pipe open."""
+    with tempfile.TemporaryFile() as out:
+        subprocess.run(['wine', SVCPROBE] + list(args), stdin=subprocess.DEVNULL, stdout=out,
+                       stderr=subprocess.DEVNULL, env=prefix.env(), timeout=120)
+        out.seek(0)
+        lines = [json.loads(l) for l in out.read().decode().splitlines() if l.startswith('{')]
+    if not lines or 'error' in lines[-1]:
+        raise RuntimeError('svcprobe %s: %s' % (' '.join(args), lines))
+    return lines[-1]
+
+
+def no_service_left(prefix):
+    """No VedOvedavu in the service manager or in the registry, no copy of the
+    kit running as it, and no kit folder (so no planted program)."""
+    found = svcprobe(prefix, 'query', 'VedOvedavu')
+    if found['exists']:
+        return 'the service is still there: %s' % found
+    if prefix.state()[('key', 'svc')]:
+        return 'the service key is still there'
+    running = wine_pids(prefix, 'vqsvc.exe')
+    if running:
+        return 'copies still running as the service: %s' % running
+    return nothing_left(prefix)
+
+
+def lines_of(text):
+    return [l.rstrip('\r') for l in text.splitlines()]
+
+
+def service_case(prefix):
+    """The kit makes VedOvedavu, the service manager starts the planted copy
+    before the repair and, without a restart, again after it; the line says
+    so, and the service, its files and the folder are gone afterwards."""
+    def run():
+        prefix.seed(VENDOR_UNINSTALL)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/nobox', '/only', 'service:', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or WINE_SERVICE_LINE not in lines_of(text) or summary_of(text) != (1, 0, 0):
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before) or no_service_left(prefix)
+    return run
+
+
+def service_case_fails_without_a_repair(prefix):
+    """A program that repairs nothing fails the case, which still removes
+    everything it made."""
+    def run():
+        prefix.seed(VENDOR_UNINSTALL)
+        before = prefix.state()
+        rc, text = Kit(prefix, '/nobox', '/only', 'service:', winpath(SVCPROBE)).wait()
+        want = 'FAIL  %s: velquist.exe /s: exit code 2, expected 0' % SERVICE_CASE
+        if rc != 1 or want not in lines_of(text):
+            return 'exit %s, expected the line %r:\n%s' % (rc, want, text)
+        return unchanged(prefix, before) or no_service_left(prefix)
+    return run
+
+
+def vendor_service_untouched(prefix):
+    """Where VedOvedavu is a vendor's service the case is skipped, saying why,
+    and the service is neither changed nor started."""
+    def run():
+        folder = os.path.join(prefix.path, 'drive_c', 'Program Files', 'Vendor Service')
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(SVCPROBE, folder)
+        started = os.path.join(folder, 'svcprobe.exe.rec')
+        prefix.seed(VENDOR_UNINSTALL)
+        svcprobe(prefix, 'create', 'VedOvedavu', r'C:\Program Files\Vendor Service\svcprobe.exe record')
+        try:
+            config = svcprobe(prefix, 'query', 'VedOvedavu')
+            before = prefix.state()
+            rc, text = Kit(prefix, '/nobox', '/only', 'service:', winpath(harness.VELQUIST)).wait()
+            if rc != 0 or 'skip  %s: %s' % (SERVICE_CASE, VENDOR_SERVICE) not in lines_of(text) or \
+                    summary_of(text) != (0, 0, 1):
+                return 'exit %s:\n%s' % (rc, text)
+            after = svcprobe(prefix, 'query', 'VedOvedavu')
+            if after != config:
+                return "the vendor's service changed: %s, was %s" % (after, config)
+            if os.path.exists(started):
+                return "the vendor's service was started"
+            return unchanged(prefix, before) or nothing_left(prefix)
+        finally:
+            svcprobe(prefix, 'delete', 'VedOvedavu')
+            prefix.seed({})
+            shutil.rmtree(folder)
+    return run
+
+
+def signal_in_service_case(prefix, signum, guardian_too=False):
+    """Starts the service case and sends the kit `signum` once a copy of it
+    runs as the service or is being started as the service manager would
+    (VedOvedavu exists, its files are there). Returns (kit, state before) or
+    (None, why not)."""
+    prefix.seed(VENDOR_UNINSTALL)
+    before = prefix.state()
+    kit = Kit(prefix, '/nobox', '/only', 'service:', winpath(harness.VELQUIST))
+    deadline = time.time() + 120
+    while not wine_pids(prefix, 'vqsvc.exe') and kit.proc.poll() is None and time.time() < deadline:
+        time.sleep(0.002)
+    pids = wine_pids(prefix, 'velquist-check.exe')
+    if guardian_too:
+        # The guardian first, so that it cannot act on the kit's end.
+        pids = wine_pids(prefix, 'velquist-check.exe', guardian=True) + pids
+    if kit.proc.poll() is not None or not pids:
+        return None, 'the kit was not in its service case when it was to get %s:\n%s' % (signum.name, kit.text())
+    for pid in pids:
+        os.kill(pid, signum)
+    return kit, before
+
+
+def gone_within(prefix, before, seconds):
+    problem = 'not checked'
+    for _ in range(seconds):
+        problem = unchanged(prefix, before) or no_service_left(prefix)
+        if not problem:
+            break
+        time.sleep(1)
+    return problem
+
+
+def killed_in_service_case(prefix):
+    def run():
+        kit, before = signal_in_service_case(prefix, signal.SIGKILL)
+        if not kit:
+            return before
+        kit.wait(60)
+        # The guardian stops and deletes the service, then restores the rest,
+        # well inside the minute after which a copy would end by itself.
+        problem = gone_within(prefix, before, 20)
+        if problem:
+            return 'after the kill: ' + problem
+        # Nothing left to trip the next run, which makes its service again.
+        rc, text = Kit(prefix, '/nobox', '/only', 'service:', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or WINE_SERVICE_LINE not in lines_of(text) or 'earlier, interrupted run' in text:
+            return 'the next run: exit %s\n%s' % (rc, text)
+        return unchanged(prefix, before) or no_service_left(prefix)
+    return run
+
+
+def interrupted_in_service_case(prefix):
+    def run():
+        kit, before = signal_in_service_case(prefix, signal.SIGINT)
+        if not kit:
+            return before
+        rc, text = kit.wait(120)
+        if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
+            return 'exit %s:\n%s' % (rc, text)
+        return unchanged(prefix, before) or no_service_left(prefix)
+    return run
+
+
+def killed_with_guardian_in_service_case(prefix):
+    """Kit and guardian both killed (as by a power loss) with the service made:
+    the saved state says so, and the next run deletes the service before it
+    restores the values."""
+    def run():
+        kit, before = signal_in_service_case(prefix, signal.SIGKILL, guardian_too=True)
+        if not kit:
+            return before
+        kit.wait(60)
+        if not svcprobe(prefix, 'query', 'VedOvedavu')['exists']:
+            return 'the service was already gone: the kill came too late to show anything'
+        rc, text = Kit(prefix, '/nobox', '/only', 'silent, outcome 2', winpath(harness.VELQUIST)).wait()
+        if rc != 0 or 'note: restored the values that an earlier, interrupted run had saved' not in text:
+            return 'the next run: exit %s\n%s' % (rc, text)
+        return unchanged(prefix, before) or no_service_left(prefix)
+    return run
+
+
 # name, the check on the 64-bit and 32-bit prefixes
 CHECKS = [
     ('64-bit: passes against velquist.exe, values restored byte for byte, writes refused in a key of its own',
@@ -509,6 +704,20 @@ CHECKS = [
     ('without a display: those cases skipped, with the reason',
      lambda p64, p32: box_cases_skipped(p64, [], r': message boxes cannot be shown on this desktop \(',
                                         display=False)),
+    ('service case, 64-bit: the planted copy runs before and, without a restart, after the repair; nothing left',
+     lambda p64, p32: service_case(p64)),
+    ('service case, 32-bit: the same',
+     lambda p64, p32: service_case(p32)),
+    ('service case: fails against a program that repairs nothing, and still removes what it made',
+     lambda p64, p32: service_case_fails_without_a_repair(p64)),
+    ("service case: skipped where VedOvedavu is a vendor's service, which is neither changed nor started",
+     lambda p64, p32: vendor_service_untouched(p64)),
+    ('service case, killed: the guardian deletes the service and its files',
+     lambda p64, p32: killed_in_service_case(p64)),
+    ('service case, Ctrl-C: the kit deletes the service and its files itself',
+     lambda p64, p32: interrupted_in_service_case(p64)),
+    ('service case, killed with its guardian: the next run deletes the service first',
+     lambda p64, p32: killed_with_guardian_in_service_case(p64)),
 ]
 
 
