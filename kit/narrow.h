@@ -18,3 +18,14 @@ inline std::string Narrow(const std::wstring& text) {
     }
     return out;
 }
+
+// The same text as a JSON string, for the one-line answers of the kit's and
+// the tests' Windows-side helpers.
+inline std::string Json(const std::wstring& text) {
+    std::string out = "\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') out += '\\';
+        out += Narrow(std::wstring(1, c));
+    }
+    return out + "\"";
+}

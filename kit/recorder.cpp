@@ -7,6 +7,7 @@
 #include <string>
 
 #include "owners.h"
+#include "narrow.h"
 
 namespace recorder {
 namespace {
@@ -15,23 +16,6 @@ SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stop = nullptr;
 // How long a started service stays running when nobody stops it.
 const DWORD kLingerMs = 3000;
-
-std::string Json(const std::wstring& s) {
-    std::string out = "\"";
-    for (wchar_t c : s) {
-        if (c == L'"' || c == L'\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out + "\"";
-}
 
 std::wstring SelfPath() {
     std::wstring path(32768, L'\0');

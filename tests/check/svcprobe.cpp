@@ -11,23 +11,9 @@
 #include <string>
 
 #include "recorder.h"
+#include "narrow.h"
 
 namespace {
-
-std::string Json(const std::wstring& s) {
-    std::string out = "\"";
-    for (wchar_t c : s) {
-        if (c == L'"' || c == L'\\') out += '\\';
-        if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out + "\"";
-}
 
 int Fail(const char* what) {
     printf("{\"error\": \"%s: %lu\"}\n", what, GetLastError());

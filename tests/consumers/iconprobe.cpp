@@ -15,26 +15,11 @@
 #include <cstdio>
 #include <string>
 
+#include "narrow.h"
+
 namespace {
 
 const wchar_t kUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\RADADIRorUzavovazo";
-
-std::string Json(const std::wstring& s) {
-    std::string out = "\"";
-    for (wchar_t c : s) {
-        if (c == L'"' || c == L'\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out + "\"";
-}
 
 std::string Probe(const std::wstring& view) {
     REGSAM flag = view == L"64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "local.h"
+#include "narrow.h"
 #include "winops.h"
 
 namespace {
@@ -29,23 +30,6 @@ namespace {
 typedef std::vector<std::wstring> Args;
 
 // ---- output -------------------------------------------------------------
-
-std::string Json(const std::wstring& s) {
-    std::string out = "\"";
-    for (wchar_t c : s) {
-        if (c == L'"' || c == L'\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c >= 0x20 && c < 0x7f) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out + "\"";
-}
 
 std::string Hex(const BYTE* data, size_t n) {
     static const char digits[] = "0123456789abcdef";
