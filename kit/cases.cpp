@@ -180,12 +180,6 @@ winops::RunResult Start(const System& s, const std::wstring& cmdline, std::vecto
     }, kRunTimeoutMs);
 }
 
-std::string Join(const std::string& a, const std::string& b) {
-    if (a.empty()) return b;
-    if (b.empty()) return a;
-    return a + "; " + b;
-}
-
 // Seed, run, check the transcript and the values.
 std::string Scenario(const System& s, const Values& seed, const std::wstring& cmdline,
                      std::vector<std::wstring> answers, DWORD exit, const std::vector<int>& boxes,

@@ -28,3 +28,10 @@ struct Case {
 };
 
 std::vector<Case> AllCases();
+
+// Two problems as one report line; either may be empty (no problem).
+inline std::string Join(const std::string& a, const std::string& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return a + "; " + b;
+}

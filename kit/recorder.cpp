@@ -15,7 +15,7 @@ namespace {
 SERVICE_STATUS_HANDLE g_status = nullptr;
 HANDLE g_stop = nullptr;
 // How long a started service stays running when nobody stops it.
-const DWORD kLingerMs = 3000;
+DWORD g_lingerMs = 3000;
 
 std::wstring SelfPath() {
     std::wstring path(32768, L'\0');
@@ -34,7 +34,10 @@ void Report(DWORD state) {
 
 DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) SetEvent(g_stop);
-    return NO_ERROR;
+    return control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN ||
+                   control == SERVICE_CONTROL_INTERROGATE
+               ? NO_ERROR
+               : ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 // Reports running, then stopped when told to or after a few seconds: the
@@ -48,7 +51,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     if (!g_status) return;
     g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Report(SERVICE_RUNNING);
-    if (g_stop) WaitForSingleObject(g_stop, kLingerMs);
+    if (g_stop) WaitForSingleObject(g_stop, g_lingerMs);
     Report(SERVICE_STOPPED);
 }
 
@@ -81,11 +84,17 @@ int Run(const std::wstring& recordFile) {
         written = file && WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &done, nullptr) &&
                   done == line.size();
     }
-    // Fails at once (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) unless the
-    // service manager started this process.
-    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
-    StartServiceCtrlDispatcherW(table);
+    Serve(3000);
     return written ? 0 : 1;
+}
+
+bool Serve(unsigned long lingerMs) {
+    g_lingerMs = lingerMs;
+    // Fails at once (ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) unless the
+    // service manager started this process. The name is not looked at for
+    // a service that has its process to itself.
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(L""), ServiceMain}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table) != FALSE;
 }
 
 }  // namespace recorder

@@ -17,6 +17,11 @@ namespace recorder {
 // Returns the exit code for the process: 0, or 1 if the record could not be written.
 int Run(const std::wstring& recordFile);
 
+// Serves as a service if the service manager started this process: running
+// until told to stop or for `lingerMs`, then stopped. False, at once, when it
+// was not started as a service.
+bool Serve(unsigned long lingerMs);
+
 // `<this program's own path>.rec`: where a recorder with no other place to
 // write puts its lines, so that each planted copy has a file of its own.
 std::wstring BesideSelf();

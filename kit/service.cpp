@@ -7,6 +7,7 @@
 #include "local.h"
 #include "owners.h"
 #include "place.h"
+#include "recorder.h"
 #include "registry.h"
 #include "runs.h"
 
@@ -54,41 +55,6 @@ std::wstring Unquoted() { return Real() + kArguments; }
 std::wstring Quoted() { return L"\"" + Real() + L"\"" + kArguments; }
 
 bool Same(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
-
-std::string Join(const std::string& a, const std::string& b) {
-    if (a.empty()) return b;
-    if (b.empty()) return a;
-    return a + "; " + b;
-}
-
-// ---- the copies, as the service manager runs them ----------------------------
-
-SERVICE_STATUS_HANDLE g_status = nullptr;
-HANDLE g_stop = nullptr;
-
-void Report(DWORD state) {
-    SERVICE_STATUS s = {};
-    s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    s.dwCurrentState = state;
-    s.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
-    SetServiceStatus(g_status, &s);
-}
-
-DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
-    if (control == SERVICE_CONTROL_STOP) SetEvent(g_stop);
-    return control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR
-                                                                                      : ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-// Running until stopped, so that the kit can ask which program this is.
-void WINAPI ServiceMain(DWORD, wchar_t**) {
-    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_status = RegisterServiceCtrlHandlerExW(kName, Control, nullptr);
-    if (!g_stop || !g_status) return;
-    Report(SERVICE_RUNNING);
-    WaitForSingleObject(g_stop, kServeMs);
-    Report(SERVICE_STOPPED);
-}
 
 // ---- the service, as the kit sees it -----------------------------------------
 
@@ -402,10 +368,8 @@ bool IsCopy() {
     return !self.empty() && (Same(self, Real()) || Same(self, Planted()));
 }
 
-int Serve() {
-    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kName), ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
-}
+// Running until stopped, so that the kit can ask which program this is.
+int Serve() { return recorder::Serve(kServeMs) ? 0 : 1; }
 
 std::string Unavailable(const Snapshot& before) {
     Sc scm;
