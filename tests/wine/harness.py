@@ -368,8 +368,15 @@ _TRACE_LINE = re.compile(r'^([0-9a-f]+):([0-9a-f]+):trace:reg:(\w+) (.*)$')
 _TARGET_NAMES = (UNINSTALL_STRING, DISPLAY_ICON, IMAGE_PATH)
 
 
+# Wine's debugstr_w: \n \r \t \" \\ and, for any other character outside
+# printable ASCII, a backslash and four hex digits (not Python's \xNN).
+_ESCAPE = re.compile(r'\\(?:([0-9a-f]{4})|(.))')
+_ESCAPED = {'n': '\n', 'r': '\r', 't': '\t'}
+
+
 def _unescape(text):
-    return text.encode().decode('unicode_escape')
+    return _ESCAPE.sub(lambda m: chr(int(m.group(1), 16)) if m.group(1) else _ESCAPED.get(m.group(2), m.group(2)),
+                       text)
 
 
 def registry_log(stderr):
