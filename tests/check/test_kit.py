@@ -293,15 +293,20 @@ def ctrl_c_again_until_it_ends(prefix, kit, seconds=120):
     return kit.wait(60)
 
 
-def interrupted(prefix):
+def interrupted(prefix, in_service_case=False):
+    """Ctrl-C (SIGINT under Wine) in the middle of the cases, or of the
+    service case: the kit puts everything back itself and exits with 3."""
     def run():
-        kit, before, _ = signal_mid_run(prefix, signal.SIGINT)   # what Ctrl-C is under Wine
+        if in_service_case:
+            kit, before = signal_in_service_case(prefix, signal.SIGINT)
+        else:
+            kit, before, _ = signal_mid_run(prefix, signal.SIGINT)
         if not kit:
             return before
         rc, text = ctrl_c_again_until_it_ends(prefix, kit)
         if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
             return 'exit %s:\n%s' % (rc, text)
-        return unchanged(prefix, before) or nothing_left(prefix)
+        return unchanged(prefix, before) or (no_service_left if in_service_case else nothing_left)(prefix)
     return run
 
 
@@ -648,18 +653,6 @@ def killed_in_service_case(prefix):
     return run
 
 
-def interrupted_in_service_case(prefix):
-    def run():
-        kit, before = signal_in_service_case(prefix, signal.SIGINT)
-        if not kit:
-            return before
-        rc, text = ctrl_c_again_until_it_ends(prefix, kit)
-        if rc != 3 or 'interrupted: the values are as they were before the run' not in text:
-            return 'exit %s:\n%s' % (rc, text)
-        return unchanged(prefix, before) or no_service_left(prefix)
-    return run
-
-
 def killed_with_guardian_in_service_case(prefix):
     """Kit and guardian both killed (as by a power loss) with the service made:
     the saved state says so, and the next run deletes the service before it
@@ -731,7 +724,7 @@ CHECKS = [
     ('service case, killed: the guardian deletes the service and its files',
      lambda p64, p32: killed_in_service_case(p64)),
     ('service case, Ctrl-C: the kit deletes the service and its files itself',
-     lambda p64, p32: interrupted_in_service_case(p64)),
+     lambda p64, p32: interrupted(p64, in_service_case=True)),
     ('service case, killed with its guardian: the next run deletes the service first',
      lambda p64, p32: killed_with_guardian_in_service_case(p64)),
 ]
